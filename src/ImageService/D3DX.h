@@ -1,0 +1,88 @@
+// The utility operations of the service: image files, texture creation, conversion between formats
+// (with block compression), mip filtering, and the inert drawing helpers. Each is defined in the
+// file named after its job (ImageFile.cpp, Conversion.cpp, MipFilter.cpp, Extras.cpp).
+#pragma once
+
+#include "ImageService/Device.h"
+#include "ImageService/Texture.h"
+
+namespace ImageService {
+
+enum D3DXIMAGE_FILEFORMAT : DWORD {
+    D3DXIFF_BMP = 0,
+    D3DXIFF_JPG = 1,
+    D3DXIFF_TGA = 2,
+    D3DXIFF_PNG = 3,
+    D3DXIFF_DDS = 4,
+    D3DXIFF_PPM = 5,
+    D3DXIFF_DIB = 6,
+    D3DXIFF_HDR = 7,
+    D3DXIFF_PFM = 8,
+    D3DXIFF_UNKNOWN = 0xFFFFFFFF,
+};
+
+struct D3DXIMAGE_INFO {
+    UINT Width;
+    UINT Height;
+    UINT Depth;
+    UINT MipLevels;
+    D3DFORMAT Format;
+    DWORD ResourceType;
+    D3DXIMAGE_FILEFORMAT ImageFileFormat;
+};
+
+// Image files (ImageFile.cpp). The size comes from the header alone; a file that is not a readable,
+// supported image, or whose header promises more than the file or the limits allow, is refused.
+HRESULT D3DXGetImageInfoFromFileW(LPCWSTR path, D3DXIMAGE_INFO* info);
+// Level 0 holds the whole image at its own size: A8R8G8B8 for ordinary images, the file's own format
+// for DDS files the service can hold.
+HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, LPCWSTR path, IDirect3DTexture9** texture);
+
+// Texture creation through the utility library (Extras.cpp): as the device's CreateTexture.
+HRESULT D3DXCreateTexture(IDirect3DDevice9* device, UINT width, UINT height, UINT levels, DWORD usage,
+                          D3DFORMAT format, DWORD pool, IDirect3DTexture9** texture);
+
+// Whole-surface conversion into the destination's format (Conversion.cpp). With D3DX_FILTER_NONE the
+// sizes must match. Same format in and out copies the bytes.
+HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* destinationPalette,
+                                   const RECT* destinationRect, IDirect3DSurface9* source, const void* sourcePalette,
+                                   const RECT* sourceRect, DWORD filter, DWORD colorKey);
+
+// Levels below `sourceLevel` from it by a 2x2 box average (MipFilter.cpp).
+HRESULT D3DXFilterTexture(IDirect3DTexture9* texture, const void* palette, UINT sourceLevel, DWORD filter);
+
+// Inert drawing helpers (Extras.cpp): they hold what was asked and are never drawn with.
+class ID3DXFont : public IUnknown {
+public:
+    INT height = 0;
+    UINT width = 0;
+    UINT weight = 0;
+    UINT mipLevels = 0;
+    BOOL italic = 0;
+    DWORD charSet = 0;
+    DWORD outputPrecision = 0;
+    DWORD quality = 0;
+    DWORD pitchAndFamily = 0;
+    char16_t faceName[32] = {};
+
+private:
+    friend HRESULT D3DXCreateFontW(IDirect3DDevice9*, INT, UINT, UINT, UINT, BOOL, DWORD, DWORD, DWORD, DWORD,
+                                   LPCWSTR, ID3DXFont**);
+    ID3DXFont() = default;
+};
+
+class ID3DXSprite : public IUnknown {
+private:
+    friend HRESULT D3DXCreateSprite(IDirect3DDevice9*, ID3DXSprite**);
+    ID3DXSprite() = default;
+};
+
+HRESULT D3DXCreateFontW(IDirect3DDevice9* device, INT height, UINT width, UINT weight, UINT mipLevels, BOOL italic,
+                        DWORD charSet, DWORD outputPrecision, DWORD quality, DWORD pitchAndFamily, LPCWSTR faceName,
+                        ID3DXFont** font);
+HRESULT D3DXCreateSprite(IDirect3DDevice9* device, ID3DXSprite** sprite);
+
+// The right-handed perspective projection: y scale = cot(fovy / 2), x scale = y scale / aspect.
+D3DMATRIX* D3DXMatrixPerspectiveFovRH(D3DMATRIX* out, float fovY, float aspect, float zNear, float zFar);
+
+}  // namespace ImageService

@@ -1,0 +1,80 @@
+// Textures and their level surfaces. A texture owns one zeroed, packed byte buffer per level: rows
+// without gaps, and for block-compressed formats rows of 4x4 blocks, so a lock's pitch is the
+// packed row size and callers may read the level as one run of bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "ImageService/Format.h"
+#include "ImageService/PixelBuffer.h"
+#include "ImageService/Unknown.h"
+
+namespace ImageService {
+
+struct D3DSURFACE_DESC {
+    D3DFORMAT Format;
+    DWORD Type;
+    DWORD Usage;
+    DWORD Pool;
+    UINT Width;
+    UINT Height;
+};
+
+class IDirect3DSurface9;
+
+class IDirect3DTexture9 : public IUnknown {
+public:
+    // Levels 0 means the full chain down to 1x1. Sides of 0 or above kMaxTextureSide, unknown
+    // formats and level counts beyond the chain give D3DERR_INVALIDCALL; memory that cannot be had
+    // gives E_OUTOFMEMORY.
+    static HRESULT create(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, DWORD pool,
+                          IDirect3DTexture9** texture);
+
+    DWORD GetLevelCount() const { return static_cast<DWORD>(levels.size()); }
+    HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc);
+    HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface9** surface);
+    HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags);
+    HRESULT UnlockRect(UINT level);
+
+    // Direct access for the service's own pixel work.
+    D3DFORMAT format() const { return pixelFormat; }
+    UINT width(UINT level = 0) const { return levels.at(level).width; }
+    UINT height(UINT level = 0) const { return levels.at(level).height; }
+    std::uint8_t* levelBytes(UINT level) { return levels.at(level).bytes.data(); }
+    std::size_t levelSize(UINT level) const { return levels.at(level).bytes.size(); }
+    // Installs a decoder's buffer as a level's bytes without a copy; the size must match the level.
+    bool adoptLevel(UINT level, PixelBuffer&& bytes);
+
+private:
+    IDirect3DTexture9() = default;
+
+    struct Level {
+        UINT width = 0;
+        UINT height = 0;
+        PixelBuffer bytes;
+        bool locked = false;
+    };
+    D3DFORMAT pixelFormat = D3DFMT_UNKNOWN;
+    DWORD usage = 0;
+    DWORD pool = 0;
+    std::vector<Level> levels;
+};
+
+// A view of one level; it holds a reference to its texture, so the texture outlives it.
+class IDirect3DSurface9 : public IUnknown {
+public:
+    IDirect3DSurface9(IDirect3DTexture9* texture, UINT level);
+    ~IDirect3DSurface9() override;
+
+    HRESULT GetDesc(D3DSURFACE_DESC* desc) { return owner->GetLevelDesc(levelIndex, desc); }
+    IDirect3DTexture9* texture() const { return owner; }
+    UINT level() const { return levelIndex; }
+
+private:
+    IDirect3DTexture9* owner;
+    UINT levelIndex;
+};
+
+}  // namespace ImageService

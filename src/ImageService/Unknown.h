@@ -1,0 +1,28 @@
+// Reference counting shared by every object the service hands out. Release on the last reference
+// destroys the object; a process-wide count of live objects backs the leak checks in the tests.
+#pragma once
+
+#include <cstddef>
+
+#include "ImageService/Types.h"
+
+namespace ImageService {
+
+class IUnknown {
+public:
+    ULONG AddRef() { return ++references; }
+    ULONG Release();
+
+    static std::size_t liveCount();
+
+protected:
+    IUnknown();
+    virtual ~IUnknown();
+    IUnknown(const IUnknown&) = delete;
+    IUnknown& operator=(const IUnknown&) = delete;
+
+private:
+    ULONG references = 1;
+};
+
+}  // namespace ImageService

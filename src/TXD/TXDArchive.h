@@ -1,0 +1,73 @@
+// The in-memory texture dictionary: an ordered list of texture records plus what saving needs.
+// The archive owns one reference to the texture of every listed record and must be destroyed while
+// the device that made those textures still exists. Each family of operations lives in its own file:
+// TXDArchive.cpp (life cycle), AddTexture.cpp, AlphaMerge.cpp, MipMaps.cpp, Palette.cpp,
+// FileWriter.cpp.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ImageService/Device.h"
+#include "TXD/TextureRecord.h"
+
+namespace TXD {
+
+enum TextureFormat : std::int32_t { DXT1 = 0, DXT3 = 1, Bits32 = 2, Bits8 = 3 };
+
+class ArchiveStream;  // the checked, all-or-nothing file output of a save (FileWriter.cpp)
+
+using Device = ImageService::IDirect3DDevice9;
+using Texture = ImageService::IDirect3DTexture9;
+
+class TXDArchive {
+public:
+    static constexpr std::uint32_t kDefaultVersion = 0x0C02FFFF;
+    static constexpr std::uint32_t kPlatform9Version = 0x1803FFFF;
+
+    std::string filePath;
+    std::int32_t streamPosition = 0;
+    std::uint32_t version = kDefaultVersion;
+    ImageService::WCHAR* widePathBuffer;
+    bool changed = false;
+    bool readOnly = false;
+    std::vector<TextureRecord> textures;
+
+    TXDArchive();
+    ~TXDArchive();
+    TXDArchive(const TXDArchive&) = delete;
+    TXDArchive& operator=(const TXDArchive&) = delete;
+
+    std::uint32_t getTextureCount() const { return static_cast<std::uint32_t>(textures.size()); }
+    TextureRecord& getTexture(std::uint32_t index) { return textures[index]; }
+    void appendTexture(const TextureRecord& record) { textures.push_back(record); }
+
+    bool addTexture(Device*& device, std::string texturePath, std::string textureName, TextureFormat format,
+                    bool mipMaps, std::string alphaPath, std::string alphaName);
+    bool surfaceCopy(Texture*& source, Texture*& destination);
+    bool addAlphaChannelFromFile(std::int32_t textureIndex, Device*& device, std::string alphaPath);
+    bool addAlphaChannelFromTexture(Device*& device, TextureRecord& record, Texture*& alphaTexture,
+                                    std::int32_t& width, std::int32_t& height);
+    bool generateMipMaps(const std::int32_t& textureIndex, Device*& device);
+    void generatePalette(std::uint32_t* palette, const std::int32_t& textureIndex, std::uint8_t* indices);
+    bool saveFile(std::string path, std::int32_t startPosition);
+
+private:
+    // The writers of one save; each returns false when the stream or a level lock failed.
+    std::uint32_t writeChunkHeader(ArchiveStream& stream, std::uint32_t type, std::uint32_t stamp,
+                                   std::uint32_t size);
+    void writeTextureStruct(ArchiveStream& stream, const std::int32_t& textureIndex);
+    bool writePalettedData(const std::int32_t& textureIndex, ArchiveStream& stream, std::uint32_t& structSize);
+    bool writeCompressedData(const std::int32_t& textureIndex, ArchiveStream& stream, std::uint32_t& structSize);
+    bool writeUncompressedData(const std::int32_t& textureIndex, ArchiveStream& stream,
+                               std::uint32_t& structSize);
+};
+
+// Logs the message that names why a texture could not be created.
+void logTextureCreateError(ImageService::HRESULT& result, std::string name);
+
+// Levels of a full mip chain for a width x height texture.
+std::int32_t calculateMipLevels(std::int16_t width, std::int16_t height);
+
+}  // namespace TXD
