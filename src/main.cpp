@@ -1,1 +1,91 @@
-int main() { return 0; }
+// The tool's entry: banner, argument check, render system, one archive with one texture, save, one
+// outcome line, teardown (archive before device). Exit status 0 only after a save; on any failure the
+// logged errors follow on standard error, so scripts and users can see why.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "Common/MessageLog.h"
+#include "Common/STDFunctions/STDFunctions.h"
+#include "ImageService/Win32.h"
+#include "ParamCheck.h"
+#include "RenderSystem.h"
+#include "TXD/TXDArchive.h"
+
+namespace {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+
+void printBanner() {
+    std::printf("---------------------------------------------------------------------------\n");
+    std::printf("Quillpack - packs an image into a TXD texture dictionary (DXT1, or DXT3 with alpha)\n");
+    std::printf("Usage and help: see README.md beside the program's source\n");
+    std::printf("---------------------------------------------------------------------------\n");
+}
+
+int fail() {
+    std::fflush(stdout);
+    // Standard output's last line has no newline; on a terminal the reasons start on a line of their own.
+    if (isatty(STDOUT_FILENO) && isatty(STDERR_FILENO)) std::fputc('\n', stderr);
+    for (const std::string& line : MessageLog::getInstance()->errorLines()) std::fprintf(stderr, "%s\n", line.c_str());
+    return kExitFailure;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    printBanner();
+    if (!checkParams(argc, argv)) {
+        std::printf("\nInvalid params, unable to continue!\n");
+        return fail();
+    }
+
+    ImageService::HWND window = ImageService::GetForegroundWindow();
+    auto* renderSystem = new RenderSystem(window, 800.0f, 600.0f);
+    if (!renderSystem->deviceCreated) {
+        std::printf("Unable to create 3D Device, can not continue!");
+        renderSystem->shutDown();
+        delete renderSystem;
+        return fail();
+    }
+
+    auto* archive = new TXD::TXDArchive();
+    archive->version = TXD::TXDArchive::kPlatform9Version;
+
+    std::string texturePath = argv[1];
+    std::string textureName = STDFunctions::getFileNameNoExtension(texturePath);
+    std::string alphaPath;
+    std::string alphaName;
+    TXD::TextureFormat format = TXD::DXT1;
+    if (argc != 3) {
+        alphaPath = argv[3];
+        alphaName = STDFunctions::getFileNameNoExtension(alphaPath);
+        format = TXD::DXT3;
+    }
+    bool mipMaps = false;
+
+    bool added =
+        archive->addTexture(renderSystem->device, texturePath, textureName, format, mipMaps, alphaPath, alphaName);
+    std::string outputPath = argv[2];
+
+    bool saved = false;
+    if (!added) {
+        std::printf("Unable to create texture");
+        std::printf("Failed to save file: %s", outputPath.c_str());
+    } else if (archive->saveFile(outputPath, 0)) {
+        saved = true;
+        std::printf("Texture file saved as: %s", outputPath.c_str());
+    } else {
+        std::printf("Failed to save file: %s", outputPath.c_str());
+    }
+
+    delete archive;
+    renderSystem->shutDown();
+    delete renderSystem;
+
+    if (!saved) return fail();
+    std::fflush(stdout);
+    return kExitSuccess;
+}

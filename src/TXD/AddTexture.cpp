@@ -1,0 +1,203 @@
+// Adding one image file as a new record: header checks, texture creation, the converting copy, and
+// the optional alpha merge and mip chain. Either the whole record the caller asked for is added, or
+// the archive is left exactly as it was.
+#include "Common/MessageLog.h"
+#include "Common/STDFunctions/STDFunctions.h"
+#include "ImageService/D3DX.h"
+#include "TXD/TXDArchive.h"
+
+using namespace ImageService;
+
+namespace TXD {
+namespace {
+
+constexpr const char* kFile = "TXD\\TXDArchive";
+constexpr const char* kAddTexture = "TXD::TXDArchive::addTexture";
+constexpr std::uint32_t kMaxSide = ImageService::kMaxTextureSide;  // the record's signed 16-bit sides hold no more
+
+bool isPowerOfTwo(std::uint32_t value) { return value != 0 && (value & (0u - value)) == value; }
+
+void logError(const char* function, int line, const char* format, const char* text = nullptr,
+              long long number = 0) {
+    MessageLog::getInstance()->logMessage(MessageLog::Error, format, kFile, function, line, text, number);
+}
+
+// Checks one side: a power of two (0 is not one) and no larger than a record can hold.
+bool checkSide(const std::string& textureName, std::uint32_t side, const char* powerFormat, int powerLine,
+               const char* sizeFormat, int sizeLine) {
+    bool power = isPowerOfTwo(side);
+    if (power && side <= kMaxSide) return true;
+    MessageLog::getInstance()->logMessage(MessageLog::Error, power ? sizeFormat : powerFormat, kFile, kAddTexture,
+                                          power ? sizeLine : powerLine, textureName.c_str(), static_cast<int>(side));
+    return false;
+}
+
+struct FormatChoice {
+    D3DFORMAT textureFormat;
+    std::uint8_t depth;
+    std::uint8_t compression;
+    std::uint32_t rasterWithAlpha;
+    std::uint32_t rasterWithoutAlpha;
+};
+
+// 32-bit and 8-bit records keep blue in byte 0 of each pixel, the layout the file writer reads.
+FormatChoice chooseFormat(TextureFormat format, bool withAlpha) {
+    switch (format) {
+        case DXT1:
+            return {D3DFMT_DXT1, 16, 1, 0x100, 0x200};
+        case DXT3:
+            return {D3DFMT_DXT3, 16, 3, 0x300, 0x300};
+        case Bits32:
+            return {withAlpha ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8, 32, 0, 0x500, 0x600};
+        case Bits8:
+            return {D3DFMT_A8R8G8B8, 8, 0, 0x2500, 0x2600};
+    }
+    return {D3DFMT_DXT1, 16, 1, 0, 0};
+}
+
+}  // namespace
+
+bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::string textureName, TextureFormat format,
+                            bool mipMaps, std::string alphaPath, std::string alphaName) {
+    MessageLog* log = MessageLog::getInstance();
+    TextureRecord record;
+    record.setName(textureName);
+    record.setMaskName(alphaName);
+    bool withAlpha = !alphaPath.empty();
+    if (withAlpha) record.hasAlpha = 1;
+
+    D3DXIMAGE_INFO imageInfo{};
+    if (FAILED(D3DXGetImageInfoFromFileW(STDFunctions::stringToLPCWSTR(texturePath, widePathBuffer), &imageInfo))) {
+        logError(kAddTexture, 1872, "Unable to get information for texture file %s", texturePath.c_str());
+        return false;
+    }
+    if (!checkSide(textureName, imageInfo.Width, "Texture width for %s is not a power of two: %i", 1880,
+                   "Texture width for %s is too large: %i", 1882) ||
+        !checkSide(textureName, imageInfo.Height, "Texture height for %s is not a power of two: %i", 1889,
+                   "Texture height for %s is too large: %i", 1891)) {
+        return false;
+    }
+
+    if (withAlpha) {
+        D3DXIMAGE_INFO alphaInfo{};
+        if (FAILED(D3DXGetImageInfoFromFileW(STDFunctions::stringToLPCWSTR(alphaPath, widePathBuffer), &alphaInfo))) {
+            logError(kAddTexture, 1900, "Unable to get information for alpha file %s", alphaPath.c_str());
+            return false;
+        }
+        std::string shownAlphaName = alphaName.empty() ? textureName + "_a" : alphaName;
+        if (alphaInfo.Width != imageInfo.Width) {
+            log->logMessage(MessageLog::Error,
+                            "Unable to add the texture %s with alpha %s because image width is different", kFile,
+                            kAddTexture, 1917, textureName.c_str(), shownAlphaName.c_str());
+            return false;
+        }
+        if (alphaInfo.Height != imageInfo.Height) {
+            log->logMessage(MessageLog::Error,
+                            "Unable to add the texture %s with alpha %s because image height is different", kFile,
+                            kAddTexture, 1926, textureName.c_str(), shownAlphaName.c_str());
+            return false;
+        }
+    }
+
+    record.width = static_cast<std::int16_t>(imageInfo.Width);
+    record.height = static_cast<std::int16_t>(imageInfo.Height);
+    FormatChoice choice = chooseFormat(format, withAlpha);
+    record.depth = choice.depth;
+    record.compression = choice.compression;
+    record.rasterFormat = withAlpha ? choice.rasterWithAlpha : choice.rasterWithoutAlpha;
+    if (format == Bits32 || format == Bits8) record.mipLevels = 1;
+
+    HRESULT created = D3DXCreateTexture(device, imageInfo.Width, imageInfo.Height, 1, D3DUSAGE_AUTOGENMIPMAP,
+                                        choice.textureFormat, D3DPOOL_MANAGED, &record.texture);
+    if (FAILED(created)) {
+        record.texture = nullptr;
+        logTextureCreateError(created, record.name);
+        logError(kAddTexture, 2011, "Unable to create new texture");
+        return false;
+    }
+
+    // A header that reads does not promise pixels that do (a truncated file): either failure drops the
+    // new texture instead of appending a blank one.
+    Texture* source = nullptr;
+    bool copied =
+        SUCCEEDED(D3DXCreateTextureFromFileW(device, STDFunctions::stringToLPCWSTR(texturePath, widePathBuffer),
+                                             &source)) &&
+        surfaceCopy(source, record.texture);
+    if (source) source->Release();
+    if (!copied) {
+        logError(kAddTexture, 2021, "Surface copy for new texture failed");
+        record.texture->Release();
+        return false;
+    }
+
+    bool buildsMipChain = mipMaps && (format == DXT1 || format == DXT3);
+    if (buildsMipChain) record.mipLevels = static_cast<std::uint8_t>(calculateMipLevels(record.width, record.height));
+
+    bool changedBefore = changed;
+    appendTexture(record);
+    std::int32_t index = static_cast<std::int32_t>(getTextureCount()) - 1;
+    log->logMessage(MessageLog::Info, "Added texture to archive: %s", kFile, kAddTexture, 2033, textureName.c_str());
+
+    // The caller asked for the alpha channel and the mip chain; a record without them is not what it
+    // asked for, so a failure of either takes the record out again.
+    bool complete = (!withAlpha || addAlphaChannelFromFile(index, device, alphaPath)) &&
+                    (!buildsMipChain || generateMipMaps(index, device));
+    if (!complete) {
+        textures.back().texture->Release();
+        textures.pop_back();
+        changed = changedBefore;
+        return false;
+    }
+
+    changed = true;
+    return true;
+}
+
+bool TXDArchive::surfaceCopy(Texture*& source, Texture*& destination) {
+    IDirect3DSurface9* sourceSurface = nullptr;
+    if (FAILED(source->GetSurfaceLevel(0, &sourceSurface))) {
+        logError("TXD::TXDArchive::surfaceCopy", 1791, "Unable to get source surface");
+        return false;
+    }
+    IDirect3DSurface9* destinationSurface = nullptr;
+    if (FAILED(destination->GetSurfaceLevel(0, &destinationSurface))) {
+        sourceSurface->Release();
+        logError("TXD::TXDArchive::surfaceCopy", 1799, "Unable to get destination surface");
+        return false;
+    }
+    HRESULT result = D3DXLoadSurfaceFromSurface(destinationSurface, nullptr, nullptr, sourceSurface, nullptr, nullptr,
+                                                D3DX_FILTER_NONE, 0);
+    sourceSurface->Release();
+    destinationSurface->Release();
+    return SUCCEEDED(result);
+}
+
+void logTextureCreateError(HRESULT& result, std::string name) {
+    const char* format = "Unable to create texture %s";
+    int line = 110;
+    if (result == D3DERR_OUTOFVIDEOMEMORY) {
+        format = "Out of video memory when trying to creating texture %s";
+        line = 98;
+    } else if (result == D3DERR_INVALIDDEVICE) {
+        format = "Invalid device when trying to creating texture %s";
+        line = 104;
+    } else if (result == D3DERR_INVALIDCALL) {
+        format = "Invalid call when trying to creating texture %s";
+        line = 92;
+    }
+    MessageLog::getInstance()->logMessage(MessageLog::Error, format, "txd\\TXDArchive", "TXD::logTextureCreateError",
+                                          line, name.c_str());
+}
+
+std::int32_t calculateMipLevels(std::int16_t width, std::int16_t height) {
+    auto halvings = [](std::int16_t side) {
+        std::int32_t count = 0;
+        for (std::int16_t value = side; value > 0; value = static_cast<std::int16_t>(value / 2)) ++count;
+        return count;
+    };
+    std::int32_t widthLevels = halvings(width);
+    std::int32_t heightLevels = halvings(height);
+    return widthLevels > heightLevels ? widthLevels : heightLevels;
+}
+
+}  // namespace TXD

@@ -1,0 +1,69 @@
+#include "Common/MessageLog.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/LogCapture.h"
+
+namespace {
+
+const std::string kFunction19 = "TXD::Archive::abcde";  // 19 characters
+
+TEST(MessageLog, GuardCountsTheUnexpandedFormatAgainstTheBuffer) {
+    ASSERT_EQ(kFunction19.size(), 19u);
+    LogCapture capture;
+    std::string format1000(1000, 'x');
+    MessageLog::getInstance()->logMessage(MessageLog::Error, format1000.c_str(), "file", kFunction19.c_str(), 42);
+    ASSERT_EQ(capture.errors().size(), 1u);
+    EXPECT_EQ(capture.errors()[0], kFunction19 +
+                                       "(42) - MESSAGE PASSED WAS TO LONG, Increase the buffer size in "
+                                       "MessageLog.h, current size: 1024");
+
+    std::string format999(999, 'y');
+    MessageLog::getInstance()->logMessage(MessageLog::Error, format999.c_str(), "file", kFunction19.c_str(), 42);
+    ASSERT_EQ(capture.errors().size(), 2u);
+    // Expanded, then cut at 1023 characters: the prefix plus as much of the message as fits.
+    const std::string& line = capture.errors()[1];
+    EXPECT_EQ(line.size(), 1023u);
+    EXPECT_EQ(line.substr(0, kFunction19.size() + 8), kFunction19 + "(42) - y");
+}
+
+TEST(MessageLog, LongExpandedValuesAreCutWithoutOverrun) {
+    LogCapture capture;
+    std::string value(5000, 'v');
+    MessageLog::getInstance()->logMessage(MessageLog::Info, "value: %s", "file", "f", 1, value.c_str());
+    ASSERT_EQ(capture.info().size(), 1u);
+    EXPECT_EQ(capture.info()[0].size(), 1023u);
+    EXPECT_EQ(capture.info()[0].substr(0, 14), "f(1) - value: ");
+}
+
+TEST(MessageLog, RoutesByLevelInCallOrderAndStoresNothingForUnknownLevels) {
+    LogCapture capture;
+    MessageLog* log = MessageLog::getInstance();
+    log->logMessage(MessageLog::Info, "first %i", "a", "F", 1, 1);
+    log->logMessage(MessageLog::Warning, "warned", "a", "F", 2);
+    log->logMessage(MessageLog::Error, "String size: %i is greater than max length: %i", "Common\\x",
+                    "STDFunctions::stringToLPCWSTR", 840, 600, 512);
+    log->logMessage(7, "never stored", "a", "F", 3);
+    log->logMessage(-1, "never stored", "a", "F", 3);
+    log->logMessage(MessageLog::Info, "no directives", "b", "F", 4);
+
+    EXPECT_EQ(capture.info(), (std::vector<std::string>{"F(1) - first 1", "F(4) - no directives"}));
+    EXPECT_EQ(capture.warnings(), std::vector<std::string>{"F(2) - warned"});
+    EXPECT_EQ(capture.errors(), std::vector<std::string>{
+                                    "STDFunctions::stringToLPCWSTR(840) - String size: 600 is greater than max "
+                                    "length: 512"});
+}
+
+TEST(MessageLog, SourceFileDoesNotChangeTheLine) {
+    LogCapture capture;
+    MessageLog::getInstance()->logMessage(MessageLog::Info, "same", "one", "F", 5);
+    MessageLog::getInstance()->logMessage(MessageLog::Info, "same", "other", "F", 5);
+    ASSERT_EQ(capture.info().size(), 2u);
+    EXPECT_EQ(capture.info()[0], capture.info()[1]);
+}
+
+TEST(MessageLog, IsOneInstance) { EXPECT_EQ(MessageLog::getInstance(), MessageLog::getInstance()); }
+
+}  // namespace

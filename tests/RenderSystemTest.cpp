@@ -1,0 +1,129 @@
+#include "RenderSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "ImageService/TestSeams.h"
+#include "support/LogCapture.h"
+
+namespace {
+
+using namespace ImageService;
+
+class RenderSystemTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        TestSeams::clearFaults();
+        EXPECT_EQ(TestSeams::liveObjectCount(), liveAtStart);
+    }
+    std::size_t liveAtStart = TestSeams::liveObjectCount();
+    HWND window = GetForegroundWindow();
+};
+
+TEST_F(RenderSystemTest, SetsUpTheDeviceAndReleasesEverythingOnceOnShutdown) {
+    LogCapture capture;
+    {
+        RenderSystem system(window, 800.0f, 600.0f);
+        ASSERT_TRUE(system.deviceCreated);
+        const auto& states = system.device->renderStates();
+        EXPECT_EQ(states.at(D3DRS_LIGHTING), 0u);
+        EXPECT_EQ(states.at(D3DRS_ALPHABLENDENABLE), 1u);
+        EXPECT_EQ(states.at(D3DRS_SRCBLEND), D3DBLEND_SRCALPHA);
+        EXPECT_EQ(states.at(D3DRS_DESTBLEND), D3DBLEND_INVSRCALPHA);
+        EXPECT_EQ(states.at(D3DRS_POINTSCALE_C), 0x3F800000u);
+        EXPECT_EQ(states.at(D3DRS_POINTSCALE_A), 0u);
+        EXPECT_EQ(system.device->samplerStates().at({0, D3DSAMP_MINFILTER}), D3DTEXF_LINEAR);
+        EXPECT_EQ(system.device->fvf(), 0x102u);
+        EXPECT_EQ(system.device->window(), window);
+        EXPECT_EQ(system.presentParameters.AutoDepthStencilFormat, D3DFMT_D24S8);
+
+        const D3DMATRIX& projection = system.device->transforms().at(D3DTS_PROJECTION);
+        float yScale = 1.0f / std::tan(0.785398163f / 2.0f);
+        EXPECT_NEAR(projection.m[1][1], yScale, 1e-5);
+        EXPECT_NEAR(projection.m[0][0], yScale / (800.0f / 600.0f), 1e-5);
+        EXPECT_NEAR(projection.m[2][2], 1000.0f / (0.1f - 1000.0f), 1e-6);
+        EXPECT_EQ(projection.m[2][3], -1.0f);
+
+        // Headless: 96 dots per inch gives a font of height -14.
+        ASSERT_NE(system.font, nullptr);
+        EXPECT_EQ(system.font->height, -14);
+        EXPECT_EQ(system.font->weight, 700u);
+
+        ASSERT_TRUE(system.billboardsEnabled);
+        RenderSystem::BillboardVertex first;
+        std::memcpy(&first, system.billboardBuffer->data(), sizeof first);
+        EXPECT_EQ(first.x, 5.0f);
+        EXPECT_EQ(first.colour, 0xFFFFFFFFu);
+        ASSERT_NE(system.meshBuffer, nullptr);
+        EXPECT_EQ(system.meshBuffer->length(), 864u);
+        EXPECT_EQ(std::memcmp(system.meshBuffer->data(), RenderSystem::kMeshVertices, 560), 0);
+
+        EXPECT_TRUE(system.shutDown());
+        EXPECT_FALSE(system.deviceCreated);
+        EXPECT_TRUE(system.shutDown());
+    }
+    int shutdownLines = 0;
+    for (const std::string& line : capture.info()) shutdownLines += line == "RenderSystem::shutDown(227) - Render system shutdown";
+    EXPECT_EQ(shutdownLines, 1);
+    EXPECT_EQ(capture.info().front(), "RenderSystem::RenderSystem(67) - Render system initialized");
+}
+
+TEST_F(RenderSystemTest, MissingResourceTexturesOnlySwitchTheirFeaturesOff) {
+    LogCapture capture;
+    RenderSystem system(window, 800.0f, 600.0f);  // tests run where there is no resources folder
+    EXPECT_TRUE(system.deviceCreated);
+    EXPECT_FALSE(system.resourceTextureLoaded);
+    EXPECT_FALSE(system.circleTextureLoaded);
+    EXPECT_EQ(capture.errors(),
+              (std::vector<std::string>{
+                  "RenderSystem::initializeExtras(403) - Unable to load the texture \"texture.dds\", please ensure "
+                  "it's in the \"resources\\textures\" folder",
+                  "RenderSystem::initializeExtras(410) - Unable to load the texture \"Tech_Circle.dds\", please "
+                  "ensure it's in the \"resources\\textures\" folder"}));
+    system.shutDown();
+}
+
+TEST_F(RenderSystemTest, DeviceFailuresLeaveNoDeviceAndNothingAlive) {
+    struct Case {
+        Operation operation;
+        const char* line;
+    };
+    for (const Case& c : {Case{Operation::Direct3DCreate9, "RenderSystem::initialize(242) - Unable to access Direct3D"},
+                          Case{Operation::GetAdapterDisplayMode,
+                               "RenderSystem::initialize(252) - Unable to get display mode information"},
+                          Case{Operation::CreateDevice, "RenderSystem::initialize(301) - Failed to create 3D Device"}}) {
+        LogCapture capture;
+        TestSeams::injectFault(c.operation, D3DERR_NOTAVAILABLE);
+        RenderSystem system(window, 800.0f, 600.0f);
+        EXPECT_FALSE(system.deviceCreated);
+        EXPECT_EQ(system.device, nullptr);
+        EXPECT_EQ(system.font, nullptr);
+        EXPECT_EQ(capture.errors(), std::vector<std::string>{c.line});
+        EXPECT_EQ(TestSeams::liveObjectCount(), liveAtStart);
+        EXPECT_TRUE(system.shutDown());
+        EXPECT_TRUE(capture.info().empty());
+    }
+}
+
+TEST_F(RenderSystemTest, ExtraFailuresSwitchOffOneFeatureEach) {
+    TestSeams::injectFault(Operation::CreateFont, E_FAIL);
+    TestSeams::injectFault(Operation::CreateSprite, E_FAIL);
+    TestSeams::injectFault(Operation::CreateVertexBuffer, E_OUTOFMEMORY);  // the billboard buffer comes first
+    TestSeams::injectFault(Operation::GetDC, E_FAIL);
+    LogCapture capture;
+    RenderSystem system(window, 800.0f, 600.0f);
+    EXPECT_TRUE(system.deviceCreated);
+    EXPECT_EQ(system.font, nullptr);
+    EXPECT_FALSE(system.spriteCreated);
+    EXPECT_FALSE(system.billboardsEnabled);
+    EXPECT_NE(system.meshBuffer, nullptr);
+    auto errors = capture.errors();
+    EXPECT_EQ(errors.front(), "RenderSystem::initializeFont(378) - Failed to create font");
+    EXPECT_EQ(errors.back(), "RenderSystem::initializeExtras(445) - Failed to create sprite");
+    EXPECT_EQ(errors[errors.size() - 2],
+              "RenderSystem::initializeExtras(429) - Unable to create billboard vertex buffer, billboards disabled");
+    system.shutDown();
+}
+
+}  // namespace
