@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
@@ -25,11 +26,13 @@ void printBanner() {
     std::printf("---------------------------------------------------------------------------\n");
 }
 
-int fail() {
+// `firstReason` skips lines that only switched optional features off (the render extras' resources).
+int fail(std::size_t firstReason = 0) {
     std::fflush(stdout);
     // Standard output's last line has no newline; on a terminal the reasons start on a line of their own.
     if (isatty(STDOUT_FILENO) && isatty(STDERR_FILENO)) std::fputc('\n', stderr);
-    for (const std::string& line : MessageLog::getInstance()->errorLines()) std::fprintf(stderr, "%s\n", line.c_str());
+    const std::vector<std::string>& errors = MessageLog::getInstance()->errorLines();
+    for (std::size_t i = firstReason; i < errors.size(); ++i) std::fprintf(stderr, "%s\n", errors[i].c_str());
     return kExitFailure;
 }
 
@@ -51,6 +54,7 @@ int main(int argc, char** argv) {
         return fail();
     }
 
+    std::size_t firstReason = MessageLog::getInstance()->errorLines().size();
     auto* archive = new TXD::TXDArchive();
     archive->version = TXD::TXDArchive::kPlatform9Version;
 
@@ -85,7 +89,7 @@ int main(int argc, char** argv) {
     renderSystem->shutDown();
     delete renderSystem;
 
-    if (!saved) return fail();
+    if (!saved) return fail(firstReason);
     std::fflush(stdout);
     return kExitSuccess;
 }

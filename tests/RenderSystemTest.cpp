@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "ImageService/TestSeams.h"
+#include "ImageService/Win32.h"
 #include "support/LogCapture.h"
 
 namespace {

@@ -44,6 +44,7 @@ public:
     UINT height(UINT level = 0) const { return levels.at(level).height; }
     std::uint8_t* levelBytes(UINT level) { return levels.at(level).bytes.data(); }
     std::size_t levelSize(UINT level) const { return levels.at(level).bytes.size(); }
+    bool isLocked(UINT level) const { return levels.at(level).locked; }
     // Installs a decoder's buffer as a level's bytes without a copy; the size must match the level.
     bool adoptLevel(UINT level, PixelBuffer&& bytes);
 

@@ -16,7 +16,7 @@ namespace TXD {
 
 enum TextureFormat : std::int32_t { DXT1 = 0, DXT3 = 1, Bits32 = 2, Bits8 = 3 };
 
-class ArchiveStream;  // the checked, all-or-nothing file output of a save (FileWriter.cpp)
+class ArchiveStream;  // the checked, all-or-nothing file output of a save (ArchiveStream.cpp)
 
 using Device = ImageService::IDirect3DDevice9;
 using Texture = ImageService::IDirect3DTexture9;
@@ -54,10 +54,13 @@ public:
     bool saveFile(std::string path, std::int32_t startPosition);
 
 private:
-    // The writers of one save; each returns false when the stream or a level lock failed.
-    std::uint32_t writeChunkHeader(ArchiveStream& stream, std::uint32_t type, std::uint32_t stamp,
-                                   std::uint32_t size);
+    // The writers of one save. Stream errors stay in the stream; a false result means a texture's
+    // pixels could not be read. writeChunkHeader returns the position of the header's size field.
+    std::int64_t writeChunkHeader(ArchiveStream& stream, std::uint32_t type, std::uint32_t stamp,
+                                  std::uint32_t size);
     void writeTextureStruct(ArchiveStream& stream, const std::int32_t& textureIndex);
+    // generatePalette with a result: false when level 0 could not be read whole.
+    bool collectPalette(std::uint32_t* palette, const std::int32_t& textureIndex, std::uint8_t* indices);
     bool writePalettedData(const std::int32_t& textureIndex, ArchiveStream& stream, std::uint32_t& structSize);
     bool writeCompressedData(const std::int32_t& textureIndex, ArchiveStream& stream, std::uint32_t& structSize);
     bool writeUncompressedData(const std::int32_t& textureIndex, ArchiveStream& stream,

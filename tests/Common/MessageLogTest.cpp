@@ -24,7 +24,7 @@ TEST(MessageLog, GuardCountsTheUnexpandedFormatAgainstTheBuffer) {
     MessageLog::getInstance()->logMessage(MessageLog::Error, format999.c_str(), "file", kFunction19.c_str(), 42);
     ASSERT_EQ(capture.errors().size(), 2u);
     // Expanded, then cut at 1023 characters: the prefix plus as much of the message as fits.
-    const std::string& line = capture.errors()[1];
+    const std::string line = capture.errors()[1];
     EXPECT_EQ(line.size(), 1023u);
     EXPECT_EQ(line.substr(0, kFunction19.size() + 8), kFunction19 + "(42) - y");
 }

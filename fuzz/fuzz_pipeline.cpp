@@ -1,0 +1,45 @@
+// The whole job on arbitrary file bytes: read the header, add the texture (DXT1, or DXT3 with the
+// same file as its alpha image), save the archive. Whatever the bytes, the run must end cleanly.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "ImageService/D3DX.h"
+#include "TXD/TXDArchive.h"
+
+using namespace ImageService;
+
+namespace {
+
+struct Setup {
+    IDirect3D9* direct3D = Direct3DCreate9(D3D_SDK_VERSION);
+    IDirect3DDevice9* device = nullptr;
+    std::string input = "/tmp/quillpack-fuzz-" + std::to_string(getpid()) + ".img";
+    std::string output = "/tmp/quillpack-fuzz-" + std::to_string(getpid()) + ".txd";
+    Setup() {
+        D3DPRESENT_PARAMETERS parameters{};
+        direct3D->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, 0, &parameters, &device);
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Setup setup;
+    std::FILE* file = std::fopen(setup.input.c_str(), "wb");
+    if (!file) return 0;
+    std::fwrite(data, 1, size, file);
+    std::fclose(file);
+
+    bool withAlpha = size > 0 && (data[size - 1] & 1);
+    TXD::TXDArchive archive;
+    archive.version = TXD::TXDArchive::kPlatform9Version;
+    if (archive.addTexture(setup.device, setup.input, "fuzz", withAlpha ? TXD::DXT3 : TXD::DXT1, size % 3 == 0,
+                           withAlpha ? setup.input : "", withAlpha ? "mask" : "")) {
+        archive.saveFile(setup.output, 0);
+    }
+    std::remove(setup.output.c_str());
+    return 0;
+}

@@ -1,0 +1,236 @@
+// DirectDraw Surface files: DXT1/3/5 and the uncompressed layouts the service holds are copied as
+// they are; a few 16-bit and luminance layouts are widened to A8R8G8B8. Cube maps, volumes, DX10
+// headers and every other pixel format are refused as unsupported.
+#include <algorithm>
+#include <cstring>
+
+#include "ImageService/Decode/Decoders.h"
+
+namespace ImageService::Decode {
+namespace {
+
+// DDS_HEADER, as offsets from the start of the file (the 4-byte magic comes first).
+constexpr std::size_t kHeaderSizeAt = 4;  // must be 124
+constexpr std::size_t kFlagsAt = 8;
+constexpr std::size_t kHeightAt = 12;
+constexpr std::size_t kWidthAt = 16;
+constexpr std::size_t kDepthAt = 24;
+constexpr std::size_t kMipCountAt = 28;
+constexpr std::size_t kFormatSizeAt = 76;  // DDS_PIXELFORMAT, must be 32
+constexpr std::size_t kFormatFlagsAt = 80;
+constexpr std::size_t kFourCCAt = 84;
+constexpr std::size_t kBitCountAt = 88;
+constexpr std::size_t kMasksAt = 92;  // red, green, blue, alpha
+constexpr std::size_t kCaps2At = 112;
+constexpr std::size_t kDataAt = 128;
+
+constexpr std::uint32_t kFlagMipCount = 0x20000, kFlagDepth = 0x800000;
+constexpr std::uint32_t kCaps2CubeMap = 0x200, kCaps2Volume = 0x200000;
+constexpr std::uint32_t kAlphaPixels = 0x1, kFourCC = 0x4, kRgb = 0x40, kLuminance = 0x20000;
+
+// Platform format numbers of the layouts that are widened on load; reported as the file's format.
+constexpr D3DFORMAT kR5G6B5 = static_cast<D3DFORMAT>(23);
+constexpr D3DFORMAT kX1R5G5B5 = static_cast<D3DFORMAT>(24);
+constexpr D3DFORMAT kA1R5G5B5 = static_cast<D3DFORMAT>(25);
+constexpr D3DFORMAT kA4R4G4B4 = static_cast<D3DFORMAT>(26);
+constexpr D3DFORMAT kL8 = static_cast<D3DFORMAT>(50);
+constexpr D3DFORMAT kA8L8 = static_cast<D3DFORMAT>(51);
+
+enum class Conversion { Copy, CopyOpaque, Masked16, Luminance };
+
+struct DdsFormat {
+    std::uint32_t kind;  // kFourCC, kRgb or kLuminance
+    std::uint32_t fourCC;
+    std::uint32_t bitCount;
+    std::uint32_t masks[4];
+    D3DFORMAT fileFormat;
+    D3DFORMAT textureFormat;
+    Conversion conversion;
+};
+
+constexpr DdsFormat kFormats[] = {
+    {kFourCC, D3DFMT_DXT1, 0, {}, D3DFMT_DXT1, D3DFMT_DXT1, Conversion::Copy},
+    {kFourCC, D3DFMT_DXT3, 0, {}, D3DFMT_DXT3, D3DFMT_DXT3, Conversion::Copy},
+    {kFourCC, D3DFMT_DXT5, 0, {}, D3DFMT_DXT5, D3DFMT_DXT5, Conversion::Copy},
+    {kRgb, 0, 32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, Conversion::Copy},
+    {kRgb, 0, 32, {0xFF0000, 0xFF00, 0xFF, 0}, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, Conversion::CopyOpaque},
+    {kRgb, 0, 32, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}, D3DFMT_A8B8G8R8, D3DFMT_A8B8G8R8, Conversion::Copy},
+    {kRgb, 0, 24, {0xFF0000, 0xFF00, 0xFF, 0}, D3DFMT_R8G8B8, D3DFMT_R8G8B8, Conversion::Copy},
+    {kRgb, 0, 16, {0x7C00, 0x3E0, 0x1F, 0}, kX1R5G5B5, D3DFMT_A8R8G8B8, Conversion::Masked16},
+    {kRgb, 0, 16, {0x7C00, 0x3E0, 0x1F, 0x8000}, kA1R5G5B5, D3DFMT_A8R8G8B8, Conversion::Masked16},
+    {kRgb, 0, 16, {0xF800, 0x7E0, 0x1F, 0}, kR5G6B5, D3DFMT_A8R8G8B8, Conversion::Masked16},
+    {kRgb, 0, 16, {0xF00, 0xF0, 0xF, 0xF000}, kA4R4G4B4, D3DFMT_A8R8G8B8, Conversion::Masked16},
+    {kLuminance, 0, 8, {0xFF, 0, 0, 0}, kL8, D3DFMT_A8R8G8B8, Conversion::Luminance},
+    {kLuminance, 0, 16, {0xFF, 0, 0, 0xFF00}, kA8L8, D3DFMT_A8R8G8B8, Conversion::Luminance},
+};
+
+struct DdsLayout {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t mipLevels = 1;
+    const DdsFormat* format = nullptr;
+    std::uint64_t levelZeroSize = 0;
+};
+
+const DdsFormat* findFormat(const std::uint8_t* d) {
+    const std::uint32_t flags = readU32(d + kFormatFlagsAt);
+    const std::uint32_t kind = flags & (kFourCC | kRgb | kLuminance);
+    for (const DdsFormat& format : kFormats) {
+        if (kind != format.kind)
+            continue;
+        if (kind == kFourCC) {
+            if (readU32(d + kFourCCAt) == format.fourCC)
+                return &format;
+            continue;
+        }
+        if (readU32(d + kBitCountAt) != format.bitCount)
+            continue;
+        // Writers disagree on the colour masks of luminance files; only the bit count tells them apart.
+        bool same = true;
+        for (std::size_t i = 0; i < 3 && kind != kLuminance; ++i)
+            same = same && readU32(d + kMasksAt + 4 * i) == format.masks[i];
+        // The alpha mask counts only when the file says its pixels carry alpha.
+        std::uint32_t alpha = (flags & kAlphaPixels) ? readU32(d + kMasksAt + 12) : 0;
+        if (same && alpha == format.masks[3])
+            return &format;
+    }
+    return nullptr;  // DX10 headers, BC4/BC5, palettes and unknown layouts
+}
+
+// Bytes of one level as stored: 4x4 blocks for DXT, unpadded rows otherwise. 64-bit, so no side up
+// to 2^32 can wrap.
+std::uint64_t storedLevelSize(const DdsFormat& format, std::uint64_t width, std::uint64_t height) {
+    if (format.kind == kFourCC) {
+        std::uint64_t blockBytes = format.fourCC == D3DFMT_DXT1 ? 8 : 16;
+        return std::max<std::uint64_t>(1, (width + 3) / 4) * std::max<std::uint64_t>(1, (height + 3) / 4) *
+               blockBytes;
+    }
+    return (width * format.bitCount + 7) / 8 * height;
+}
+
+UINT chainLength(UINT width, UINT height) {
+    UINT levels = 1;
+    while (width > 1 || height > 1) {
+        width = std::max<UINT>(1, width / 2);
+        height = std::max<UINT>(1, height / 2);
+        ++levels;
+    }
+    return levels;
+}
+
+HRESULT parseLayout(ByteView file, DdsLayout* layout) {
+    const std::uint8_t* d = file.data;
+    if (file.size < kDataAt || std::memcmp(d, "DDS ", 4) != 0)
+        return D3DXERR_INVALIDDATA;
+    if (readU32(d + kHeaderSizeAt) != 124 || readU32(d + kFormatSizeAt) != 32)
+        return D3DXERR_INVALIDDATA;
+    const std::uint32_t flags = readU32(d + kFlagsAt);
+    layout->width = readU32(d + kWidthAt);
+    layout->height = readU32(d + kHeightAt);
+    if (!sidesAllowed(layout->width, layout->height))
+        return D3DXERR_INVALIDDATA;
+    const std::uint32_t caps2 = readU32(d + kCaps2At);
+    if ((caps2 & (kCaps2CubeMap | kCaps2Volume)) != 0 ||
+        ((flags & kFlagDepth) && readU32(d + kDepthAt) > 1)) {
+        return D3DXERR_INVALIDDATA;
+    }
+    layout->format = findFormat(d);
+    if (!layout->format)
+        return D3DXERR_INVALIDDATA;
+
+    const std::uint32_t declared = readU32(d + kMipCountAt);
+    layout->mipLevels = (flags & kFlagMipCount) && declared > 1 ? declared : 1;
+    if (layout->mipLevels > chainLength(layout->width, layout->height))
+        return D3DXERR_INVALIDDATA;
+    // Only level 0 is loaded, but a file that announces levels it does not hold is damaged.
+    std::uint64_t total = 0;
+    for (UINT level = 0; level < layout->mipLevels; ++level) {
+        total += storedLevelSize(*layout->format, levelExtent(layout->width, level),
+                                 levelExtent(layout->height, level));
+    }
+    if (total > file.size - kDataAt)
+        return D3DXERR_INVALIDDATA;
+    layout->levelZeroSize = storedLevelSize(*layout->format, layout->width, layout->height);
+    return D3D_OK;
+}
+
+void convertMasked16(const DdsFormat& format, const std::uint8_t* source, std::uint8_t* target,
+                     std::size_t count) {
+    // Pixels are B, G, R, A in the output, so channel i of the mask table lands at byte 2 - i.
+    std::uint32_t shifts[4] = {}, maxima[4] = {};
+    for (std::size_t c = 0; c < 4; ++c) {
+        std::uint32_t mask = format.masks[c];
+        if (mask == 0)
+            continue;
+        while (((mask >> shifts[c]) & 1u) == 0)
+            ++shifts[c];
+        maxima[c] = mask >> shifts[c];
+    }
+    for (std::size_t i = 0; i < count; ++i, source += 2, target += 4) {
+        std::uint32_t v = readU16(source);
+        for (std::size_t c = 0; c < 4; ++c) {
+            std::uint32_t value = maxima[c] ? ((v & format.masks[c]) >> shifts[c]) * 255 / maxima[c] : 255;
+            target[c == 3 ? 3 : 2 - c] = static_cast<std::uint8_t>(value);
+        }
+    }
+}
+
+void convertLuminance(const DdsFormat& format, const std::uint8_t* source, std::uint8_t* target,
+                      std::size_t count) {
+    const bool alpha = format.bitCount == 16;
+    for (std::size_t i = 0; i < count; ++i, target += 4) {
+        target[0] = target[1] = target[2] = *source++;
+        target[3] = alpha ? *source++ : 255;
+    }
+}
+
+}  // namespace
+
+HRESULT probeDds(ByteView file, ImageHeader* header) {
+    DdsLayout layout;
+    if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
+        return hr;
+    *header = ImageHeader{layout.width,
+                          layout.height,
+                          layout.mipLevels,
+                          layout.format->fileFormat,
+                          layout.format->textureFormat,
+                          D3DXIFF_DDS};
+    return D3D_OK;
+}
+
+HRESULT decodeDds(ByteView file, const ImageHeader& header, Destination out) {
+    DdsLayout layout;
+    if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
+        return hr;
+    const DdsFormat& format = *layout.format;
+    const std::optional<std::size_t> expected =
+        levelByteSize(format.textureFormat, layout.width, layout.height);
+    if (layout.width != header.width || layout.height != header.height || !expected ||
+        *expected != out.size) {
+        return D3DXERR_INVALIDDATA;
+    }
+    const std::uint8_t* source = file.data + kDataAt;
+    const std::size_t pixels = std::size_t{layout.width} * layout.height;
+    switch (format.conversion) {
+        case Conversion::Copy:
+        case Conversion::CopyOpaque:
+            if (layout.levelZeroSize != out.size)
+                return D3DXERR_INVALIDDATA;
+            std::memcpy(out.bytes, source, out.size);
+            if (format.conversion == Conversion::CopyOpaque) {
+                for (std::size_t i = 3; i < out.size; i += 4)
+                    out.bytes[i] = 255;
+            }
+            break;
+        case Conversion::Masked16:
+            convertMasked16(format, source, out.bytes, pixels);
+            break;
+        case Conversion::Luminance:
+            convertLuminance(format, source, out.bytes, pixels);
+            break;
+    }
+    return D3D_OK;
+}
+
+}  // namespace ImageService::Decode

@@ -1,0 +1,137 @@
+// PNG through libspng, decoded row by row straight into the texture so that the R/B swap happens
+// while the row is still in cache.
+#include <spng.h>
+
+#include <cstring>
+#include <memory>
+
+#include "ImageService/Decode/Decoders.h"
+
+namespace ImageService::Decode {
+namespace {
+
+constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+// Ancillary chunks (text, ICC profiles) that libspng keeps in memory may use this much in total.
+constexpr std::size_t kChunkCacheLimit = std::size_t{64} << 20;
+
+struct ContextDeleter {
+    void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
+};
+using Context = std::unique_ptr<spng_ctx, ContextDeleter>;
+
+// Every chunk length must fit in the bytes left, so a 170-byte file cannot announce a 2 GiB IDAT;
+// the walk jumps from header to header without touching chunk data.
+bool chunkLayoutFits(ByteView file) {
+    std::size_t offset = sizeof(kSignature);
+    bool sawData = false;
+    while (file.size - offset >= 12) {
+        std::uint32_t length = (std::uint32_t{file.data[offset]} << 24) |
+                               (std::uint32_t{file.data[offset + 1]} << 16) |
+                               (std::uint32_t{file.data[offset + 2]} << 8) | file.data[offset + 3];
+        if (length > 0x7FFFFFFFu || length > file.size - offset - 12)
+            return false;
+        const std::uint8_t* type = file.data + offset + 4;
+        if (std::memcmp(type, "IDAT", 4) == 0)
+            sawData = true;
+        if (std::memcmp(type, "IEND", 4) == 0)
+            return sawData;
+        offset += 12 + std::size_t{length};
+    }
+    return false;  // no IEND: the file was cut short
+}
+
+Context openContext(ByteView file) {
+    Context ctx(spng_ctx_new(0));
+    if (!ctx)
+        return ctx;
+    bool configured = spng_set_image_limits(ctx.get(), kMaxTextureSide, kMaxTextureSide) == 0 &&
+                      spng_set_chunk_limits(ctx.get(), file.size, kChunkCacheLimit) == 0 &&
+                      spng_set_crc_action(ctx.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR) == 0 &&
+                      spng_set_png_buffer(ctx.get(), file.data, file.size) == 0;
+    if (!configured)
+        ctx.reset();
+    return ctx;
+}
+
+// RGBA in memory to the service's B,G,R,A, in place.
+void swapRedBlue(std::uint8_t* pixels, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i, pixels += 4) {
+        std::uint32_t v;
+        std::memcpy(&v, pixels, 4);
+        v = (v & 0xFF00FF00u) | ((v & 0xFFu) << 16) | ((v >> 16) & 0xFFu);
+        std::memcpy(pixels, &v, 4);
+    }
+}
+
+}  // namespace
+
+HRESULT probePng(ByteView file, ImageHeader* header) {
+    if (file.size < sizeof(kSignature) || std::memcmp(file.data, kSignature, sizeof(kSignature)) != 0 ||
+        !chunkLayoutFits(file)) {
+        return D3DXERR_INVALIDDATA;
+    }
+    Context ctx = openContext(file);
+    if (!ctx)
+        return E_OUTOFMEMORY;
+    spng_ihdr ihdr;
+    // Reading the chunks ahead of the image data verifies their CRCs, the header's included.
+    if (spng_get_ihdr(ctx.get(), &ihdr) != 0 || !sidesAllowed(ihdr.width, ihdr.height) ||
+        spng_decode_chunks(ctx.get()) != 0) {
+        return D3DXERR_INVALIDDATA;
+    }
+    *header = ImageHeader{ihdr.width, ihdr.height, 1, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, D3DXIFF_PNG};
+    return D3D_OK;
+}
+
+HRESULT decodePng(ByteView file, const ImageHeader& header, Destination out) {
+    Context ctx = openContext(file);
+    if (!ctx)
+        return E_OUTOFMEMORY;
+    std::size_t needed = 0;
+    spng_ihdr ihdr;
+    if (spng_get_ihdr(ctx.get(), &ihdr) != 0 || ihdr.width != header.width || ihdr.height != header.height ||
+        spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &needed) != 0 || needed != out.size) {
+        return D3DXERR_INVALIDDATA;
+    }
+    int status =
+        spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
+    if (status == SPNG_EMEM)
+        return E_OUTOFMEMORY;
+    if (status != 0)
+        return D3DXERR_INVALIDDATA;
+
+    const std::size_t pitch = std::size_t{header.width} * 4;
+    // Interlaced passes each write a scattered subset of a row, so their swap waits for the last pass.
+    const bool swapPerRow = ihdr.interlace_method == SPNG_INTERLACE_NONE;
+    for (;;) {
+        spng_row_info row;
+        status = spng_get_row_info(ctx.get(), &row);
+        if (status != 0)
+            break;
+        if (row.row_num >= header.height)
+            return D3DXERR_INVALIDDATA;
+        std::uint8_t* target = out.bytes + row.row_num * pitch;
+        status = spng_decode_row(ctx.get(), target, pitch);
+        if (status != 0 && status != SPNG_EOI)
+            break;
+        if (swapPerRow)
+            swapRedBlue(target, header.width);
+        if (status == SPNG_EOI)
+            break;
+    }
+    if (status == SPNG_EMEM)
+        return E_OUTOFMEMORY;
+    if (status != SPNG_EOI)
+        return D3DXERR_INVALIDDATA;
+    // The last IDAT's CRC and the chunks after the image are only checked when read past.
+    status = spng_decode_chunks(ctx.get());
+    if (status == SPNG_EMEM)
+        return E_OUTOFMEMORY;
+    if (status != 0)
+        return D3DXERR_INVALIDDATA;
+    if (!swapPerRow)
+        swapRedBlue(out.bytes, std::size_t{header.width} * header.height);
+    return D3D_OK;
+}
+
+}  // namespace ImageService::Decode

@@ -1,0 +1,251 @@
+// Cluster fit: with the points in order along the principal axis, each way of cutting that order
+// into consecutive runs (one run per palette entry) has a closed-form least-squares endpoint pair.
+// The residual of that pair is sum|x|^2 - score, where
+//   score = (beta2*|AX|^2 - 2*ab*AX.BX + alpha2*|BX|^2) / (alpha2*beta2 - ab^2),
+// alpha2/beta2/ab depend only on the run lengths and AX (BX = total - AX) only on prefix sums at
+// the cuts. So every cut costs a handful of multiply-adds, done eight at a time along the last cut.
+#include <algorithm>
+#include <cfloat>
+
+#include "ImageService/Dxt/DxtBlock.h"
+
+namespace ImageService::Dxt::detail {
+namespace {
+
+constexpr F8 kLane = {0, 1, 2, 3, 4, 5, 6, 7};
+
+struct Best {
+    F8 score = F8{} - FLT_MAX;
+    I8 code = I8{};
+
+    DXT_INLINE void take(F8 s, I8 c) {
+        const I8 better = s > score;
+        score = better ? s : score;
+        code = better ? c : code;
+    }
+    // Highest score over the lanes; ties go to the lowest code so the result does not depend on
+    // the vector width.
+    int reduce(float* outScore) const {
+        float s = -FLT_MAX;
+        int c = 0;
+        for (int l = 0; l < 8; ++l) {
+            if (score[l] > s || (score[l] == s && code[l] < c)) {
+                s = score[l];
+                c = code[l];
+            }
+        }
+        *outScore = s;
+        return c;
+    }
+};
+
+// Rounds to the nearest multiple of 255/levels; the added constant pushes the fraction bits out of a
+// float, which rounds without needing SSE4.1.
+DXT_INLINE F8 snap(F8 v, float levels) {
+    const F8 x = v * (levels / 255.0f) + 12582912.0f;
+    return (x - 12582912.0f) * (255.0f / levels);
+}
+
+DXT_INLINE F8 clamp255(F8 v) {
+    v = v < 0.0f ? F8{} : v;
+    return v > 255.0f ? F8{} + 255.0f : v;
+}
+
+// Minus the squared error of a cut's least-squares endpoints once they are clamped and rounded to
+// storage precision, less the part common to all cuts (sum |x|^2). Unclamped scores would favour
+// cuts whose endpoints lie far outside the colour cube and that no block can store.
+DXT_INLINE F8 cutScore(F8 axR, F8 axG, F8 axB, F8 bxR, F8 bxG, F8 bxB, F8 alpha2, F8 beta2, F8 ab) {
+    const F8 det = alpha2 * beta2 - ab * ab;
+    const F8 f = 1.0f / (det > 0.01f ? det : F8{} + 1.0f);
+    const F8 aR = snap(clamp255((axR * beta2 - bxR * ab) * f), 31.0f);
+    const F8 aG = snap(clamp255((axG * beta2 - bxG * ab) * f), 63.0f);
+    const F8 aB = snap(clamp255((axB * beta2 - bxB * ab) * f), 31.0f);
+    const F8 bR = snap(clamp255((bxR * alpha2 - axR * ab) * f), 31.0f);
+    const F8 bG = snap(clamp255((bxG * alpha2 - axG * ab) * f), 63.0f);
+    const F8 bB = snap(clamp255((bxB * alpha2 - axB * ab) * f), 31.0f);
+    const F8 aa = aR * aR + aG * aG + aB * aB;
+    const F8 bb = bR * bR + bG * bG + bB * bB;
+    const F8 abDot = aR * bR + aG * bG + aB * bB;
+    const F8 ax = aR * axR + aG * axG + aB * axB;
+    const F8 bx = bR * bxR + bG * bxG + bB * bxB;
+    return 2.0f * (ax + bx) - (alpha2 * aa + beta2 * bb + 2.0f * ab * abDot);
+}
+
+DXT_INLINE int code3(int i, int j, int k) { return (i << 10) | (j << 5) | k; }
+
+// Scores of cuts (i, j, k..k+7) for four runs: [0,i) [i,j) [j,k) [k,n).
+DXT_INLINE void scoreFour(const SortedPoints& p, int i, int j, int kStart, int kEnd, Best& best) {
+    const int n = p.n;
+    const float baseR = p.prefix[0][i] + p.prefix[0][j];
+    const float baseG = p.prefix[1][i] + p.prefix[1][j];
+    const float baseB = p.prefix[2][i] + p.prefix[2][j];
+    const float totR = p.prefix[0][n];
+    const float totG = p.prefix[1][n];
+    const float totB = p.prefix[2][n];
+    const float wi = p.weight[i];
+    const float wj = p.weight[j];
+    const float wn = p.weight[n];
+    const float a = wi;
+    const float b = wj - wi;
+    for (int k = kStart; k <= kEnd; k += 8) {
+        const F8 kf = float(k) + kLane;
+        const F8 wk = loadF8(p.weight + k);
+        const F8 axR = (baseR + loadF8(p.prefix[0] + k)) * (1.0f / 3.0f);
+        const F8 axG = (baseG + loadF8(p.prefix[1] + k)) * (1.0f / 3.0f);
+        const F8 axB = (baseB + loadF8(p.prefix[2] + k)) * (1.0f / 3.0f);
+        const F8 bxR = totR - axR;
+        const F8 bxG = totG - axG;
+        const F8 bxB = totB - axB;
+        const F8 c = wk - wj;
+        const F8 d = wn - wk;
+        const F8 alpha2 = a + (4.0f * b + c) * (1.0f / 9.0f);
+        const F8 beta2 = d + (4.0f * c + b) * (1.0f / 9.0f);
+        const F8 ab = (b + c) * (2.0f / 9.0f);
+        const I8 ok = (alpha2 * beta2 - ab * ab > 0.01f) & (kf <= float(kEnd));
+        const F8 score = ok ? cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab) : F8{} - FLT_MAX;
+        const I8 code = I8{} + code3(i, j, 0) + I8{0, 1, 2, 3, 4, 5, 6, 7} + k;
+        best.take(score, code);
+    }
+}
+
+// Three runs: [0,i) [i,j) [j,n) with weights 1, 1/2, 0.
+DXT_INLINE void scoreThree(const SortedPoints& p, int i, int jStart, int jEnd, Best& best) {
+    const int n = p.n;
+    const float baseR = p.prefix[0][i];
+    const float baseG = p.prefix[1][i];
+    const float baseB = p.prefix[2][i];
+    const float totR = p.prefix[0][n];
+    const float totG = p.prefix[1][n];
+    const float totB = p.prefix[2][n];
+    const float a = p.weight[i];
+    const float wn = p.weight[n];
+    for (int j = jStart; j <= jEnd; j += 8) {
+        const F8 jf = float(j) + kLane;
+        const F8 wj = loadF8(p.weight + j);
+        const F8 axR = (baseR + loadF8(p.prefix[0] + j)) * 0.5f;
+        const F8 axG = (baseG + loadF8(p.prefix[1] + j)) * 0.5f;
+        const F8 axB = (baseB + loadF8(p.prefix[2] + j)) * 0.5f;
+        const F8 bxR = totR - axR;
+        const F8 bxG = totG - axG;
+        const F8 bxB = totB - axB;
+        const F8 b = wj - a;
+        const F8 c = wn - wj;
+        const F8 ab = b * 0.25f;
+        const F8 alpha2 = a + ab;
+        const F8 beta2 = c + ab;
+        const I8 ok = (alpha2 * beta2 - ab * ab > 0.01f) & (jf <= float(jEnd));
+        const F8 score = ok ? cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab) : F8{} - FLT_MAX;
+        const I8 code = I8{} + code3(0, i, 0) + I8{0, 1, 2, 3, 4, 5, 6, 7} + j;
+        best.take(score, code);
+    }
+}
+
+// Least-squares endpoints of one cut, clamped to the representable range.
+DXT_INLINE void solve(const SortedPoints& p, const float* alphaX, float alpha2, float beta2, float ab, float* end0,
+           float* end1) {
+    const float det = alpha2 * beta2 - ab * ab;
+    const float inv = det > 1e-6f ? 1.0f / det : 0.0f;
+    for (int ch = 0; ch < 3; ++ch) {
+        const float bx = p.prefix[ch][p.n] - alphaX[ch];
+        end0[ch] = std::min(std::max((alphaX[ch] * beta2 - bx * ab) * inv, 0.0f), 255.0f);
+        end1[ch] = std::min(std::max((bx * alpha2 - alphaX[ch] * ab) * inv, 0.0f), 255.0f);
+    }
+}
+
+DXT_INLINE int countBelow(const SortedPoints& p, float threshold) {
+    int c = 0;
+    while (c < p.n && p.t[c] < threshold) {
+        ++c;
+    }
+    return c;
+}
+
+}  // namespace
+
+DXT_KERNEL void clusterFit(const SortedPoints& p, Mode mode, int radius, float* end0, float* end1) {
+    const int n = p.n;
+    const float lo = p.t[0];
+    const float span = p.t[n - 1] - lo;
+    // A window can hold only cuts that leave every point in one run (no solution); widening it to
+    // everything then always finds one, as the points are not all equal.
+    int rounds = radius >= n ? 1 : 8;
+    if (mode == Mode::Four) {
+        // First guess: runs split where evenly spaced palette entries between the extremes would.
+        int ci = countBelow(p, lo + span * (1.0f / 6.0f));
+        int cj = countBelow(p, lo + span * 0.5f);
+        int ck = countBelow(p, lo + span * (5.0f / 6.0f));
+        int code = code3(ci, cj, ck);
+        for (int round = 0; round < rounds; ++round) {
+            Best best;
+            for (int i = std::max(0, ci - radius); i <= std::min(n, ci + radius); ++i) {
+                for (int j = std::max(i, cj - radius); j <= std::min(n, cj + radius); ++j) {
+                    const int kLo = std::max(j, ck - radius);
+                    const int kHi = std::min(n, ck + radius);
+                    if (kLo <= kHi) {
+                        scoreFour(p, i, j, kLo, kHi, best);
+                    }
+                }
+            }
+            float s;
+            const int found = best.reduce(&s);
+            if (s == -FLT_MAX && radius < n) {
+                radius = n;
+                rounds = round + 2;
+                continue;
+            }
+            if (found == code || s == -FLT_MAX) {
+                break;
+            }
+            code = found;
+            ci = code >> 10;
+            cj = (code >> 5) & 31;
+            ck = code & 31;
+        }
+        const float a = p.weight[ci];
+        const float b = p.weight[cj] - p.weight[ci];
+        const float c = p.weight[ck] - p.weight[cj];
+        const float d = p.weight[n] - p.weight[ck];
+        float ax[3];
+        for (int ch = 0; ch < 3; ++ch) {
+            ax[ch] = (p.prefix[ch][ci] + p.prefix[ch][cj] + p.prefix[ch][ck]) * (1.0f / 3.0f);
+        }
+        solve(p, ax, a + (4.0f * b + c) / 9.0f, d + (4.0f * c + b) / 9.0f, (b + c) * (2.0f / 9.0f), end0, end1);
+    } else {
+        int ci = countBelow(p, lo + span * 0.25f);
+        int cj = countBelow(p, lo + span * 0.75f);
+        int code = code3(0, ci, cj);
+        for (int round = 0; round < rounds; ++round) {
+            Best best;
+            for (int i = std::max(0, ci - radius); i <= std::min(n, ci + radius); ++i) {
+                const int jLo = std::max(i, cj - radius);
+                const int jHi = std::min(n, cj + radius);
+                if (jLo <= jHi) {
+                    scoreThree(p, i, jLo, jHi, best);
+                }
+            }
+            float s;
+            const int found = best.reduce(&s);
+            if (s == -FLT_MAX && radius < n) {
+                radius = n;
+                rounds = round + 2;
+                continue;
+            }
+            if (found == code || s == -FLT_MAX) {
+                break;
+            }
+            code = found;
+            ci = (code >> 5) & 31;
+            cj = code & 31;
+        }
+        const float a = p.weight[ci];
+        const float b = p.weight[cj] - p.weight[ci];
+        const float c = p.weight[n] - p.weight[cj];
+        float ax[3];
+        for (int ch = 0; ch < 3; ++ch) {
+            ax[ch] = (p.prefix[ch][ci] + p.prefix[ch][cj]) * 0.5f;
+        }
+        solve(p, ax, a + b * 0.25f, c + b * 0.25f, b * 0.25f, end0, end1);
+    }
+}
+
+}  // namespace ImageService::Dxt::detail

@@ -1,0 +1,195 @@
+// One block's colour half, start to finish: the pixels that count are gathered, solid blocks go to
+// the exact single-colour endpoints, the rest are ordered along their principal axis, cluster-fitted
+// in each allowed palette mode, refined at storage precision, and the lower-error mode is kept.
+#include <cmath>
+
+#include "ImageService/Dxt/DxtBlock.h"
+#include "ImageService/Dxt/Palette.h"
+
+namespace ImageService::Dxt::detail {
+
+Tuning g_tuning;
+
+namespace {
+
+DXT_INLINE void writeBlock(const Encoded& e, std::uint8_t* out) {
+    out[0] = std::uint8_t(e.c0);
+    out[1] = std::uint8_t(e.c0 >> 8);
+    out[2] = std::uint8_t(e.c1);
+    out[3] = std::uint8_t(e.c1 >> 8);
+    out[4] = std::uint8_t(e.indices);
+    out[5] = std::uint8_t(e.indices >> 8);
+    out[6] = std::uint8_t(e.indices >> 16);
+    out[7] = std::uint8_t(e.indices >> 24);
+}
+
+DXT_INLINE Encoded encodeSolid(const ColourBlock& block, const int* rgb, bool fourAllowed, bool threeAllowed) {
+    Encoded best;
+    for (int m = 0; m < 2; ++m) {
+        const Mode mode = m == 0 ? Mode::Four : Mode::Three;
+        if (!(m == 0 ? fourAllowed : threeAllowed)) {
+            continue;
+        }
+        I16 idx;
+        Encoded e = evaluate(block, singleColourEndpoints(rgb, mode), mode, &idx);
+        if (e.error < best.error) {
+            e.indices = packIndices(idx, block.transparent);
+            best = e;
+        }
+    }
+    return best;
+}
+
+// Principal axis of the points by power iteration on their covariance.
+DXT_INLINE void principalAxis(const float* const* pts, const float* w, int n, float* axis) {
+    float mean[3] = {0, 0, 0};
+    float total = 0.0f;
+    for (int i = 0; i < n; ++i) {
+        total += w[i];
+    }
+    for (int ch = 0; ch < 3; ++ch) {
+        for (int i = 0; i < n; ++i) {
+            mean[ch] += pts[ch][i] * w[i];
+        }
+        mean[ch] /= total;
+    }
+    float cov[6] = {0, 0, 0, 0, 0, 0};  // rr rg rb gg gb bb
+    for (int i = 0; i < n; ++i) {
+        const float dr = pts[0][i] - mean[0];
+        const float dg = pts[1][i] - mean[1];
+        const float db = pts[2][i] - mean[2];
+        cov[0] += w[i] * dr * dr;
+        cov[1] += w[i] * dr * dg;
+        cov[2] += w[i] * dr * db;
+        cov[3] += w[i] * dg * dg;
+        cov[4] += w[i] * dg * db;
+        cov[5] += w[i] * db * db;
+    }
+    // Starting from the row of the widest channel keeps the start off any axis orthogonal to the
+    // principal one (a fixed start such as grey fails for hue-only gradients).
+    float v[3];
+    if (cov[0] >= cov[3] && cov[0] >= cov[5]) {
+        v[0] = cov[0], v[1] = cov[1], v[2] = cov[2];
+    } else if (cov[3] >= cov[5]) {
+        v[0] = cov[1], v[1] = cov[3], v[2] = cov[4];
+    } else {
+        v[0] = cov[2], v[1] = cov[4], v[2] = cov[5];
+    }
+    for (int it = 0; it < 8; ++it) {
+        const float x = cov[0] * v[0] + cov[1] * v[1] + cov[2] * v[2];
+        const float y = cov[1] * v[0] + cov[3] * v[1] + cov[4] * v[2];
+        const float z = cov[2] * v[0] + cov[4] * v[1] + cov[5] * v[2];
+        const float m = std::fmax(std::fabs(x), std::fmax(std::fabs(y), std::fabs(z)));
+        if (!(m > 0.0f)) {
+            break;
+        }
+        v[0] = x / m, v[1] = y / m, v[2] = z / m;
+    }
+    axis[0] = v[0], axis[1] = v[1], axis[2] = v[2];
+}
+
+}  // namespace
+
+DXT_KERNEL void encodeColourBlock(const ColourBlock& block, bool allowThree, std::uint8_t* out) {
+    // Distinct counted colours and how many pixels carry each.
+    float pr[16];
+    float pg[16];
+    float pb[16];
+    float pw[16];
+    std::uint32_t keys[16];
+    int n = 0;
+    int counted = 0;
+    for (int i = 0; i < 16; ++i) {
+        if (!(block.w[i] > 0.0f)) {
+            continue;
+        }
+        ++counted;
+        const std::uint32_t key = std::uint32_t(block.r[i]) | std::uint32_t(block.g[i]) << 8 |
+                                  std::uint32_t(block.b[i]) << 16;
+        int u = 0;
+        while (u < n && keys[u] != key) {
+            ++u;
+        }
+        if (u == n) {
+            keys[n] = key;
+            pr[n] = block.r[i], pg[n] = block.g[i], pb[n] = block.b[i], pw[n] = 0.0f;
+            ++n;
+        }
+        pw[u] += 1.0f;
+    }
+    const bool fourAllowed = block.transparent == 0;
+    if (counted == 0) {
+        // Nothing visible: both endpoints black reads as the three-colour palette, where index 3 is
+        // transparent and index 0 black.
+        Encoded e;
+        e.indices = packIndices(I16{}, block.transparent);
+        writeBlock(e, out);
+        return;
+    }
+    if (n == 1) {
+        const int rgb[3] = {int(pr[0]), int(pg[0]), int(pb[0])};
+        writeBlock(encodeSolid(block, rgb, fourAllowed, allowThree), out);
+        return;
+    }
+
+    const float* pts[3] = {pr, pg, pb};
+    float axis[3];
+    principalAxis(pts, pw, n, axis);
+
+    // Rank of each colour along the axis; ties keep first-seen order so the result is deterministic.
+    SortedPoints sp;
+    sp.n = n;
+    float t[16];
+    for (int i = 0; i < n; ++i) {
+        t[i] = pr[i] * axis[0] + pg[i] * axis[1] + pb[i] * axis[2];
+    }
+    float sr[16];
+    float sg[16];
+    float sb[16];
+    float sw[16];
+    for (int i = 0; i < n; ++i) {
+        int rank = 0;
+        for (int j = 0; j < n; ++j) {
+            rank += t[j] < t[i] || (t[j] == t[i] && j < i);
+        }
+        sr[rank] = pr[i] * pw[i], sg[rank] = pg[i] * pw[i], sb[rank] = pb[i] * pw[i], sw[rank] = pw[i];
+        sp.t[rank] = t[i];
+    }
+    float acc[4] = {0, 0, 0, 0};
+    for (int k = 0; k < 32; ++k) {
+        sp.prefix[0][k] = acc[0], sp.prefix[1][k] = acc[1], sp.prefix[2][k] = acc[2], sp.weight[k] = acc[3];
+        if (k < n) {
+            acc[0] += sr[k], acc[1] += sg[k], acc[2] += sb[k], acc[3] += sw[k];
+        }
+    }
+
+    auto fit = [&](Mode mode, int radius, int effort) {
+        float e0[3];
+        float e1[3];
+        clusterFit(sp, mode, radius, e0, e1);
+        return refine(block, mode, e0, e1, effort);
+    };
+    const Mode first = fourAllowed ? Mode::Four : Mode::Three;
+    const Tuning& tu = g_tuning;
+    Encoded best;
+    bool quick = tu.threshold >= 0.0f;
+    if (quick) {
+        best = fit(first, tu.quickRadius, tu.quickEffort);
+        quick = best.error <= tu.threshold;
+    }
+    if (!quick) {
+        const Encoded full = fit(first, tu.radius4, tu.effort);
+        if (full.error < best.error) {
+            best = full;
+        }
+        if (fourAllowed && allowThree && tu.tryThree && best.error > 0.0f) {
+            const Encoded three = fit(Mode::Three, tu.radius3, tu.effort);
+            if (three.error < best.error) {
+                best = three;
+            }
+        }
+    }
+    writeBlock(best, out);
+}
+
+}  // namespace ImageService::Dxt::detail

@@ -1,0 +1,25 @@
+// Our own DXT1/DXT3 block encoder: the image drivers that the block codec calls, and the single-block
+// entries the tests use. Input is always RGBA8; the caller owns every buffer. Pixels beyond the
+// image's right and bottom edges do not count toward any block's fit.
+#pragma once
+
+#include <cstdint>
+
+namespace ImageService::Dxt {
+
+// rgba: width*height*4 bytes, rows packed. blocks: ceil(width/4)*ceil(height/4) blocks in row order,
+// 8 bytes each for DXT1 and 16 for DXT3. Work is split over the machine's cores.
+void encodeDxt1(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* blocks);
+void encodeDxt3(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* blocks);
+// As above on at most `threads` threads (0 = one per core); the output does not depend on it.
+void encodeDxt1(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* blocks,
+                unsigned threads);
+void encodeDxt3(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* blocks,
+                unsigned threads);
+
+// One 4x4 block: rgba holds 16 pixels in row order (64 bytes); bit i of validMask says pixel i lies
+// inside the image. In DXT1 a valid pixel with alpha < 128 decodes transparent.
+void encodeDxt1Block(const std::uint8_t* rgba, std::uint32_t validMask, std::uint8_t* block);
+void encodeDxt3Block(const std::uint8_t* rgba, std::uint32_t validMask, std::uint8_t* block);
+
+}  // namespace ImageService::Dxt

@@ -1,0 +1,171 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "ImageService/D3DX.h"
+#include "ImageService/Decode/Decoders.h"
+#include "ImageService/TestSeams.h"
+#include "ImageService/Win32.h"
+
+namespace ImageService {
+namespace {
+
+using Decode::ByteView;
+using Decode::Destination;
+using Decode::ImageHeader;
+
+// The largest image the service holds is 16384^2 x 4 bytes = 1 GiB; no supported file needs more
+// than that plus its headers, so anything larger is refused before it is read.
+constexpr std::size_t kMaxFileSize = (std::size_t{1} << 30) + (std::size_t{1} << 20);
+
+constexpr DWORD kResourceTexture = 3;  // the platform's D3DRTYPE_TEXTURE: every file here is a 2D image
+
+struct FreeDeleter {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+};
+
+struct FileBytes {
+    std::unique_ptr<std::uint8_t, FreeDeleter> bytes;
+    std::size_t size = 0;
+    ByteView view() const { return ByteView{bytes.get(), size}; }
+};
+
+struct FileCloser {
+    int fd;
+    ~FileCloser() { ::close(fd); }
+};
+
+HRESULT readWholeFile(LPCWSTR path, FileBytes* file) {
+    std::string name = narrowPath(path);
+    if (name.empty())
+        return E_FAIL;
+    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return E_FAIL;
+    FileCloser closer{fd};
+    struct stat info;
+    // Only regular files: a folder, a pipe or a device has no length to check headers against.
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return E_FAIL;
+    if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > kMaxFileSize)
+        return D3DXERR_INVALIDDATA;
+    std::size_t size = static_cast<std::size_t>(info.st_size);
+    // One spare byte so that an empty file still gets a real pointer.
+    file->bytes.reset(static_cast<std::uint8_t*>(std::malloc(size + 1)));
+    if (!file->bytes)
+        return E_OUTOFMEMORY;
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t got = ::read(fd, file->bytes.get() + done, size - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return E_FAIL;
+        if (got == 0)
+            break;  // the file shrank since fstat: judge what is there
+        done += static_cast<std::size_t>(got);
+    }
+    file->size = done;
+    return D3D_OK;
+}
+
+bool startsWith(ByteView file, const char* magic, std::size_t length) {
+    return file.size >= length && std::memcmp(file.data, magic, length) == 0;
+}
+
+using ProbeFunction = HRESULT (*)(ByteView, ImageHeader*);
+using DecodeFunction = HRESULT (*)(ByteView, const ImageHeader&, Destination);
+
+struct Codec {
+    ProbeFunction probe;
+    DecodeFunction decode;
+};
+
+// Formats that identify themselves come first; TGA has no signature, so it is only tried on what
+// no other format claims, and its probe is strict about every header field.
+HRESULT chooseCodec(ByteView file, Codec* codec) {
+    if (startsWith(file, "\x89PNG\r\n\x1a\n", 8)) {
+        *codec = Codec{Decode::probePng, Decode::decodePng};
+    } else if (startsWith(file, "\xFF\xD8\xFF", 3)) {
+        *codec = Codec{Decode::probeJpeg, Decode::decodeJpeg};
+    } else if (startsWith(file, "BM", 2)) {
+        *codec = Codec{Decode::probeBmp, Decode::decodeBmp};
+    } else if (startsWith(file, "DDS ", 4)) {
+        *codec = Codec{Decode::probeDds, Decode::decodeDds};
+    } else if (startsWith(file, "GIF8", 4) || startsWith(file, "8BPS", 4) || startsWith(file, "#?", 2) ||
+               (file.size >= 2 && file.data[0] == 'P' && file.data[1] >= '1' && file.data[1] <= '7')) {
+        return D3DXERR_INVALIDDATA;  // GIF, PSD, Radiance HDR and PNM are not read by this tool
+    } else {
+        *codec = Codec{Decode::probeTga, Decode::decodeTga};
+    }
+    return D3D_OK;
+}
+
+HRESULT probeFile(LPCWSTR path, FileBytes* file, Codec* codec, ImageHeader* header) {
+    if (HRESULT hr = readWholeFile(path, file); FAILED(hr))
+        return hr;
+    if (HRESULT hr = chooseCodec(file->view(), codec); FAILED(hr))
+        return hr;
+    if (HRESULT hr = codec->probe(file->view(), header); FAILED(hr))
+        return hr;
+    // Every probe checks this itself; kept here too because the texture size depends on it.
+    if (!Decode::sidesAllowed(header->width, header->height))
+        return D3DXERR_INVALIDDATA;
+    return D3D_OK;
+}
+
+}  // namespace
+
+HRESULT D3DXGetImageInfoFromFileW(LPCWSTR path, D3DXIMAGE_INFO* info) {
+    if (HRESULT fault = TestSeams::takeFault(Operation::D3DXGetImageInfoFromFile); FAILED(fault))
+        return fault;
+    if (!path || !info)
+        return D3DERR_INVALIDCALL;
+    FileBytes file;
+    Codec codec{};
+    ImageHeader header;
+    if (HRESULT hr = probeFile(path, &file, &codec, &header); FAILED(hr))
+        return hr;
+    info->Width = header.width;
+    info->Height = header.height;
+    info->Depth = 1;
+    info->MipLevels = header.mipLevels;
+    info->Format = header.fileFormat;
+    info->ResourceType = kResourceTexture;
+    info->ImageFileFormat = header.container;
+    return D3D_OK;
+}
+
+HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, LPCWSTR path, IDirect3DTexture9** texture) {
+    if (texture)
+        *texture = nullptr;
+    if (HRESULT fault = TestSeams::takeFault(Operation::D3DXCreateTextureFromFile); FAILED(fault))
+        return fault;
+    if (!device || !path || !texture)
+        return D3DERR_INVALIDCALL;
+    FileBytes file;
+    Codec codec{};
+    ImageHeader header;
+    if (HRESULT hr = probeFile(path, &file, &codec, &header); FAILED(hr))
+        return hr;
+
+    IDirect3DTexture9* made = nullptr;
+    HRESULT hr = IDirect3DTexture9::create(header.width, header.height, 1, 0, header.textureFormat,
+                                           D3DPOOL_MANAGED, &made);
+    if (FAILED(hr))
+        return hr;
+    hr = codec.decode(file.view(), header, Destination{made->levelBytes(0), made->levelSize(0)});
+    if (FAILED(hr)) {
+        made->Release();
+        return hr;
+    }
+    *texture = made;
+    return D3D_OK;
+}
+
+}  // namespace ImageService

@@ -1,0 +1,275 @@
+// Adding textures, merging alpha and building mip chains through the archive's own interface, with
+// the failure seam proving that every failure leaves the archive as it was and nothing alive.
+#include <gtest/gtest.h>
+#include <squish.h>
+
+#include <cstring>
+
+#include "ImageService/D3DX.h"
+#include "ImageService/TestSeams.h"
+#include "TXD/TXDArchive.h"
+#include "support/ImageFiles.h"
+#include "support/LogCapture.h"
+#include "support/TempFolder.h"
+
+namespace {
+
+using namespace ImageService;
+
+class ArchiveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        direct3D = Direct3DCreate9(D3D_SDK_VERSION);
+        D3DPRESENT_PARAMETERS parameters{};
+        ASSERT_EQ(direct3D->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, 0, &parameters, &device), D3D_OK);
+        liveWithDevice = TestSeams::liveObjectCount();
+    }
+    void TearDown() override {
+        TestSeams::clearFaults();
+        device->Release();
+        direct3D->Release();
+        EXPECT_EQ(TestSeams::liveObjectCount(), liveAtStart);
+    }
+    // Adds with the given format and mask; the archive's texture count and liveness are checked by callers.
+    bool add(TXD::TXDArchive& archive, const std::string& image, TXD::TextureFormat format, bool mips = false,
+             const std::string& alpha = "", const std::string& alphaName = "") {
+        return archive.addTexture(device, folder / image, "tex", format, mips, alpha.empty() ? "" : folder / alpha,
+                                  alphaName);
+    }
+    std::vector<std::uint8_t> level(TXD::TXDArchive& archive, UINT index, UINT levelIndex = 0) {
+        IDirect3DTexture9* texture = archive.getTexture(index).texture;
+        return std::vector<std::uint8_t>(texture->levelBytes(levelIndex),
+                                         texture->levelBytes(levelIndex) + texture->levelSize(levelIndex));
+    }
+
+    std::size_t liveAtStart = TestSeams::liveObjectCount();
+    std::size_t liveWithDevice = 0;
+    IDirect3D9* direct3D = nullptr;
+    IDirect3DDevice9* device = nullptr;
+    TempFolder folder;
+};
+
+TEST_F(ArchiveTest, RecordValuesFollowTheFormatChoice) {
+    writePng(folder / "img.png", Rgba::pattern(16, 8));
+    writePng(folder / "mask.png", Rgba::pattern(16, 8, true));
+    struct Case {
+        TXD::TextureFormat format;
+        bool alpha;
+        std::uint8_t depth, compression;
+        std::uint32_t raster;
+        D3DFORMAT textureFormat;
+    };
+    for (const Case& c : {Case{TXD::DXT1, false, 16, 1, 0x200, D3DFMT_DXT1}, Case{TXD::DXT1, true, 16, 1, 0x100, D3DFMT_DXT1},
+                          Case{TXD::DXT3, true, 16, 3, 0x300, D3DFMT_DXT3}, Case{TXD::DXT3, false, 16, 3, 0x300, D3DFMT_DXT3},
+                          Case{TXD::Bits32, true, 32, 0, 0x500, D3DFMT_A8R8G8B8},
+                          Case{TXD::Bits32, false, 32, 0, 0x600, D3DFMT_X8R8G8B8},
+                          Case{TXD::Bits8, true, 8, 0, 0x2500, D3DFMT_A8R8G8B8},
+                          Case{TXD::Bits8, false, 8, 0, 0x2600, D3DFMT_A8R8G8B8},
+                          Case{static_cast<TXD::TextureFormat>(9), false, 16, 1, 0, D3DFMT_DXT1}}) {
+        TXD::TXDArchive archive;
+        LogCapture capture;
+        ASSERT_TRUE(add(archive, "img.png", c.format, true, c.alpha ? "mask.png" : "", c.alpha ? "mask" : ""));
+        ASSERT_EQ(archive.getTextureCount(), 1u);
+        const TXD::TextureRecord& record = archive.getTexture(0);
+        EXPECT_EQ(record.depth, c.depth);
+        EXPECT_EQ(record.compression, c.compression);
+        EXPECT_EQ(record.rasterFormat, c.raster);
+        EXPECT_EQ(record.texture->format(), c.textureFormat);
+        EXPECT_EQ(record.hasAlpha, c.alpha ? 1 : 0);
+        EXPECT_EQ(record.maskName, c.alpha ? "mask" : "");
+        EXPECT_EQ(record.width, 16);
+        EXPECT_EQ(record.height, 8);
+        bool chain = c.format == TXD::DXT1 || c.format == TXD::DXT3;  // the only choices that get mip levels
+        EXPECT_EQ(record.mipLevels, chain ? 5 : 1);
+        EXPECT_EQ(record.texture->GetLevelCount(), chain ? 5u : 1u);
+        EXPECT_TRUE(archive.changed);
+        EXPECT_EQ(capture.info()[0], "TXD::TXDArchive::addTexture(2033) - Added texture to archive: tex");
+        EXPECT_TRUE(capture.errors().empty());
+    }
+}
+
+TEST_F(ArchiveTest, ThirtyTwoBitRecordsHoldTheExactPixels) {
+    Rgba image = Rgba::pattern(8, 4, true);
+    writePng(folder / "img.png", image);
+    TXD::TXDArchive archive;
+    ASSERT_TRUE(add(archive, "img.png", TXD::Bits32, false, "img.png", "img"));
+    std::vector<std::uint8_t> bytes = level(archive, 0);
+    for (std::size_t i = 0; i < image.pixels.size(); i += 4) {
+        // Blue, green, red, alpha in memory.
+        ASSERT_EQ(bytes[i], image.pixels[i + 2]);
+        ASSERT_EQ(bytes[i + 1], image.pixels[i + 1]);
+        ASSERT_EQ(bytes[i + 2], image.pixels[i]);
+        ASSERT_EQ(bytes[i + 3], image.pixels[i + 3]);
+    }
+    TXD::TXDArchive opaque;
+    ASSERT_TRUE(add(opaque, "img.png", TXD::Bits32));
+    std::vector<std::uint8_t> noAlpha = level(opaque, 0);
+    for (std::size_t i = 3; i < noAlpha.size(); i += 4) ASSERT_EQ(noAlpha[i], 255);
+}
+
+TEST_F(ArchiveTest, AlphaMergeTakesOnlyTheAlphaByte) {
+    Rgba colour = Rgba::filled(4, 4, 51, 34, 17, 128);
+    Rgba alpha = Rgba::filled(4, 4, 204, 187, 170, 127);
+    alpha.at(0, 0)[3] = 0;
+    alpha.at(3, 3)[3] = 255;
+    writePng(folder / "colour.png", colour);
+    writePng(folder / "alpha.png", alpha);
+    TXD::TXDArchive archive;
+    ASSERT_TRUE(add(archive, "colour.png", TXD::Bits32, false, "alpha.png", "alpha"));
+    std::vector<std::uint8_t> bytes = level(archive, 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 4, bytes.begin() + 8), (std::vector<std::uint8_t>{17, 34, 51, 127}));
+    EXPECT_EQ(bytes[3], 0);
+    EXPECT_EQ(bytes[15 * 4 + 3], 255);
+}
+
+TEST_F(ArchiveTest, AlphaMergeRefusesBadRequests) {
+    writePng(folder / "img.png", Rgba::pattern(256, 256));
+    writePng(folder / "other.png", Rgba::pattern(512, 256));
+    TXD::TXDArchive archive;
+    ASSERT_TRUE(add(archive, "img.png", TXD::DXT3));
+    archive.changed = false;
+    std::vector<std::uint8_t> before = level(archive, 0);
+    LogCapture capture;
+    EXPECT_FALSE(archive.addAlphaChannelFromFile(-1, device, folder / "img.png"));
+    EXPECT_FALSE(archive.addAlphaChannelFromFile(1, device, folder / "img.png"));
+    EXPECT_FALSE(archive.addAlphaChannelFromFile(0, device, folder / "missing.png"));
+    EXPECT_FALSE(archive.addAlphaChannelFromFile(0, device, folder / "other.png"));
+    const std::string prefix = "TXD::TXDArchive::addAlphaChannelFromFile";
+    EXPECT_EQ(capture.errors(),
+              (std::vector<std::string>{
+                  prefix + "(979) - Texture index -1 is outside list of textures 1",
+                  prefix + "(979) - Texture index 1 is outside list of textures 1",
+                  prefix + "(985) - Alpha path is not valid: " + folder / "missing.png",
+                  prefix + "(1011) - Unable to add the alpha channel, the source texture is 256x512 and the "
+                           "destination texture is 256x256"}));
+    EXPECT_FALSE(archive.changed);
+    EXPECT_EQ(level(archive, 0), before);
+}
+
+TEST_F(ArchiveTest, MipChainsHaveEveryLevel) {
+    writePng(folder / "wide.png", Rgba::pattern(256, 64));
+    Rgba tiny = Rgba::filled(2, 2, 0, 0, 0);
+    std::memcpy(tiny.at(0, 0), "\xF8\x00\x00\xFF", 4);
+    std::memcpy(tiny.at(1, 0), "\x00\xFC\x00\xFF", 4);
+    std::memcpy(tiny.at(0, 1), "\x00\x00\xF8\xFF", 4);
+    std::memcpy(tiny.at(1, 1), "\xF8\xFC\xF8\xFF", 4);
+    writePng(folder / "tiny.png", tiny);
+    writePng(folder / "one.png", Rgba::filled(1, 1, 10, 20, 30));
+
+    TXD::TXDArchive archive;
+    ASSERT_TRUE(add(archive, "wide.png", TXD::DXT3, true));
+    ASSERT_TRUE(add(archive, "tiny.png", TXD::DXT1, true));
+    ASSERT_TRUE(add(archive, "one.png", TXD::DXT1, true));
+    EXPECT_EQ(archive.getTexture(0).mipLevels, 9);
+    ASSERT_EQ(archive.getTexture(0).texture->GetLevelCount(), 9u);
+    EXPECT_EQ(archive.getTexture(0).texture->width(8), 1u);
+    EXPECT_EQ(archive.getTexture(2).mipLevels, 1);
+
+    // Level 1 of the 2x2 image is one pixel: the mean (124, 126, 124) within block precision.
+    std::vector<std::uint8_t> block = level(archive, 1, 1);
+    std::uint8_t rgba[16 * 4];
+    squish::Decompress(rgba, block.data(), squish::kDxt1);
+    EXPECT_NEAR(rgba[0], 124, 5);
+    EXPECT_NEAR(rgba[1], 126, 3);
+    EXPECT_NEAR(rgba[2], 124, 5);
+}
+
+TEST_F(ArchiveTest, MipGenerationRefusals) {
+    writePng(folder / "img.png", Rgba::pattern(8, 8));
+    TXD::TXDArchive archive;
+    ASSERT_TRUE(add(archive, "img.png", TXD::Bits32));
+    archive.changed = false;
+    LogCapture capture;
+    EXPECT_FALSE(archive.generateMipMaps(-1, device));
+    EXPECT_FALSE(archive.generateMipMaps(1, device));
+    EXPECT_FALSE(archive.generateMipMaps(0, device));
+    EXPECT_EQ(capture.info(), std::vector<std::string>{"TXD::TXDArchive::generateMipMaps(1518) - You can't generate "
+                                                       "MipMap's on an 8bit or 32bit texture"});
+    EXPECT_EQ(capture.errors().size(), 2u);
+    EXPECT_EQ(archive.getTexture(0).mipLevels, 1);
+    EXPECT_FALSE(archive.changed);
+}
+
+TEST_F(ArchiveTest, EveryFailureLeavesTheArchiveAsItWas) {
+    writePng(folder / "img.png", Rgba::pattern(16, 16));
+    writePng(folder / "mask.png", Rgba::pattern(16, 16, true));
+    struct Case {
+        Operation operation;
+        int skip;
+        TXD::TextureFormat format;
+        bool mips;
+        const char* lastError;
+    };
+    const char* kCopy = "TXD::TXDArchive::addTexture(2021) - Surface copy for new texture failed";
+    for (const Case& c : {
+             Case{Operation::D3DXGetImageInfoFromFile, 0, TXD::DXT3, false, "Unable to get information for texture file"},
+             Case{Operation::D3DXGetImageInfoFromFile, 1, TXD::DXT3, false, "Unable to get information for alpha file"},
+             Case{Operation::D3DXCreateTexture, 0, TXD::DXT3, false, "(2011) - Unable to create new texture"},
+             Case{Operation::D3DXCreateTextureFromFile, 0, TXD::DXT3, false, kCopy},
+             Case{Operation::LoadSurfaceFromSurface, 0, TXD::DXT3, false, kCopy},
+             Case{Operation::GetSurfaceLevel, 0, TXD::DXT3, false, kCopy},
+             Case{Operation::GetSurfaceLevel, 1, TXD::DXT3, false, kCopy},
+             // Inside the merge: the alpha file's header is read for the third time, then textures are made.
+             Case{Operation::D3DXGetImageInfoFromFile, 2, TXD::DXT3, false, "unable to get Image Information"},
+             Case{Operation::D3DXCreateTextureFromFile, 1, TXD::DXT3, false, "alpha texture load failed"},
+             Case{Operation::D3DXCreateTexture, 1, TXD::DXT3, false, "create alpha value texture failed"},
+             Case{Operation::LoadSurfaceFromSurface, 1, TXD::DXT3, false, "Surface copy of source alpha"},
+             Case{Operation::D3DXCreateTexture, 2, TXD::DXT3, false, "create mixer texture failed"},
+             Case{Operation::LoadSurfaceFromSurface, 2, TXD::DXT3, false, "onto the mixer texture"},
+             Case{Operation::LockRect, 0, TXD::DXT3, false, "Unable to lock the textures for the alpha merge"},
+             Case{Operation::LockRect, 1, TXD::DXT3, false, "Unable to lock the textures for the alpha merge"},
+             Case{Operation::LoadSurfaceFromSurface, 3, TXD::DXT3, false, "Unable to copy the mixer onto the source"},
+             // The mip chain, after a successful merge.
+             Case{Operation::GetLevelDesc, 0, TXD::DXT3, true, "(1524)"},
+             Case{Operation::CreateTexture, 0, TXD::DXT3, true, "Failed to create texture for MipMap generation"},
+             Case{Operation::GetSurfaceLevel, 8, TXD::DXT3, true, "(1541)"},
+             Case{Operation::LoadSurfaceFromSurface, 4, TXD::DXT3, true, "(1549)"},
+             Case{Operation::FilterTexture, 0, TXD::DXT3, true, "(1556)"},
+         }) {
+        SCOPED_TRACE(c.lastError);
+        TXD::TXDArchive archive;
+        writePng(folder / "first.png", Rgba::pattern(4, 4));
+        ASSERT_TRUE(add(archive, "first.png", TXD::DXT1));
+        archive.changed = false;
+        std::size_t live = TestSeams::liveObjectCount();
+        LogCapture capture;
+        TestSeams::injectFault(c.operation, D3DERR_INVALIDCALL, c.skip);
+        EXPECT_FALSE(add(archive, "img.png", c.format, c.mips, "mask.png", "mask"));
+        TestSeams::clearFaults();
+        EXPECT_EQ(archive.getTextureCount(), 1u);
+        EXPECT_FALSE(archive.changed);
+        EXPECT_EQ(TestSeams::liveObjectCount(), live);
+        ASSERT_FALSE(capture.errors().empty());
+        EXPECT_NE(capture.errors().back().find(c.lastError), std::string::npos) << capture.errors().back();
+    }
+}
+
+TEST_F(ArchiveTest, CreationErrorsAreNamed) {
+    writePng(folder / "img.png", Rgba::pattern(4, 4));
+    struct Case {
+        HRESULT code;
+        const char* line;
+    };
+    for (const Case& c : {Case{D3DERR_OUTOFVIDEOMEMORY, "(98) - Out of video memory when trying to creating texture tex"},
+                          Case{D3DERR_INVALIDDEVICE, "(104) - Invalid device when trying to creating texture tex"},
+                          Case{D3DERR_INVALIDCALL, "(92) - Invalid call when trying to creating texture tex"},
+                          Case{E_OUTOFMEMORY, "(110) - Unable to create texture tex"}}) {
+        TXD::TXDArchive archive;
+        LogCapture capture;
+        TestSeams::injectFault(Operation::D3DXCreateTexture, c.code);
+        EXPECT_FALSE(add(archive, "img.png", TXD::DXT1));
+        ASSERT_EQ(capture.errors().size(), 2u);
+        EXPECT_EQ(capture.errors()[0], std::string("TXD::logTextureCreateError") + c.line);
+    }
+}
+
+TEST(MipLevels, ChainLengths) {
+    EXPECT_EQ(TXD::calculateMipLevels(256, 256), 9);
+    EXPECT_EQ(TXD::calculateMipLevels(256, 64), 9);
+    EXPECT_EQ(TXD::calculateMipLevels(1024, 16), 11);
+    EXPECT_EQ(TXD::calculateMipLevels(1, 1), 1);
+    EXPECT_EQ(TXD::calculateMipLevels(0, 0), 0);
+    EXPECT_EQ(TXD::calculateMipLevels(16384, 1), 15);
+}
+
+}  // namespace

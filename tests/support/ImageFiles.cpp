@@ -1,0 +1,158 @@
+#include "support/ImageFiles.h"
+
+#include <spng.h>
+#include <turbojpeg.h>
+
+#include <cmath>
+#include <fstream>
+#include <stdexcept>
+
+namespace {
+
+void put16(std::string& out, std::uint32_t v) {
+    out.push_back(static_cast<char>(v & 0xFF));
+    out.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+void put32(std::string& out, std::uint32_t v) {
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+}
+void save(const std::string& path, const std::string& bytes) {
+    std::ofstream file(path, std::ios::binary);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+Rgba Rgba::filled(std::uint32_t width, std::uint32_t height, std::uint8_t r, std::uint8_t g, std::uint8_t b,
+                  std::uint8_t a) {
+    Rgba image{width, height, {}};
+    for (std::size_t i = 0; i < std::size_t(width) * height; ++i) image.pixels.insert(image.pixels.end(), {r, g, b, a});
+    return image;
+}
+
+Rgba Rgba::pattern(std::uint32_t width, std::uint32_t height, bool withAlpha) {
+    Rgba image{width, height, std::vector<std::uint8_t>(std::size_t(width) * height * 4)};
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            std::uint8_t* p = image.at(x, y);
+            p[0] = static_cast<std::uint8_t>(x * 255 / (width > 1 ? width - 1 : 1));
+            p[1] = static_cast<std::uint8_t>(y * 255 / (height > 1 ? height - 1 : 1));
+            p[2] = static_cast<std::uint8_t>(128 + 60 * std::sin((x + y) * 0.2));
+            p[3] = withAlpha ? static_cast<std::uint8_t>((x * 7 + y * 3) & 0xFF) : 255;
+        }
+    }
+    return image;
+}
+
+void writePng(const std::string& path, const Rgba& image, bool withAlpha) {
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr{};
+    ihdr.width = image.width;
+    ihdr.height = image.height;
+    ihdr.bit_depth = 8;
+    ihdr.color_type = withAlpha ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR;
+    spng_set_ihdr(ctx, &ihdr);
+    std::vector<std::uint8_t> data;
+    if (withAlpha) {
+        data = image.pixels;
+    } else {
+        for (std::size_t i = 0; i < image.pixels.size(); i += 4) {
+            data.insert(data.end(), {image.pixels[i], image.pixels[i + 1], image.pixels[i + 2]});
+        }
+    }
+    if (spng_encode_image(ctx, data.data(), data.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) != 0) {
+        spng_ctx_free(ctx);
+        throw std::runtime_error("png encode failed");
+    }
+    size_t length = 0;
+    int error = 0;
+    void* png = spng_get_png_buffer(ctx, &length, &error);
+    save(path, std::string(static_cast<char*>(png), length));
+    free(png);
+    spng_ctx_free(ctx);
+}
+
+void writeBmp(const std::string& path, const Rgba& image) {
+    std::uint32_t rowSize = (image.width * 3 + 3) & ~3u;
+    std::string out = "BM";
+    put32(out, 54 + rowSize * image.height);
+    put32(out, 0);
+    put32(out, 54);
+    put32(out, 40);
+    put32(out, image.width);
+    put32(out, image.height);
+    put16(out, 1);
+    put16(out, 24);
+    for (int i = 0; i < 6; ++i) put32(out, 0);
+    for (std::uint32_t y = image.height; y-- > 0;) {
+        std::string row;
+        for (std::uint32_t x = 0; x < image.width; ++x) {
+            const std::uint8_t* p = &image.pixels[(std::size_t(y) * image.width + x) * 4];
+            row += {static_cast<char>(p[2]), static_cast<char>(p[1]), static_cast<char>(p[0])};
+        }
+        row.resize(rowSize, '\0');
+        out += row;
+    }
+    save(path, out);
+}
+
+void writeTga(const std::string& path, const Rgba& image) {
+    std::string out(12, '\0');
+    out[2] = 2;  // uncompressed true colour
+    put16(out, image.width);
+    put16(out, image.height);
+    out.push_back(32);
+    out.push_back(0x28);  // 8 alpha bits, top-left origin
+    for (std::size_t i = 0; i < image.pixels.size(); i += 4) {
+        out += {static_cast<char>(image.pixels[i + 2]), static_cast<char>(image.pixels[i + 1]),
+                static_cast<char>(image.pixels[i]), static_cast<char>(image.pixels[i + 3])};
+    }
+    save(path, out);
+}
+
+void writeJpeg(const std::string& path, const Rgba& image) {
+    tjhandle handle = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    tjCompress2(handle, image.pixels.data(), static_cast<int>(image.width), 0, static_cast<int>(image.height),
+                TJPF_RGBA, &jpeg, &size, TJSAMP_444, 95, 0);
+    save(path, std::string(reinterpret_cast<char*>(jpeg), size));
+    tjFree(jpeg);
+    tjDestroy(handle);
+}
+
+void writeDxt1Dds(const std::string& path, std::uint32_t width, std::uint32_t height,
+                  const std::vector<std::uint8_t>& blocks) {
+    std::string out = "DDS ";
+    put32(out, 124);
+    put32(out, 0x1 | 0x2 | 0x4 | 0x1000 | 0x80000);  // caps, height, width, pixel format, linear size
+    put32(out, height);
+    put32(out, width);
+    put32(out, static_cast<std::uint32_t>(blocks.size()));
+    put32(out, 0);
+    put32(out, 1);
+    for (int i = 0; i < 11; ++i) put32(out, 0);
+    put32(out, 32);
+    put32(out, 0x4);  // FourCC
+    out += "DXT1";
+    for (int i = 0; i < 5; ++i) put32(out, 0);
+    put32(out, 0x1000);
+    for (int i = 0; i < 4; ++i) put32(out, 0);
+    out.append(reinterpret_cast<const char*>(blocks.data()), blocks.size());
+    save(path, out);
+}
+
+double psnr(const Rgba& a, const Rgba& b, bool withAlpha) {
+    double sum = 0;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < a.pixels.size(); ++i) {
+        if (i % 4 == 3 && !withAlpha) continue;
+        double d = double(a.pixels[i]) - double(b.pixels[i]);
+        sum += d * d;
+        ++count;
+    }
+    if (sum == 0) return 99.0;
+    return 10.0 * std::log10(255.0 * 255.0 / (sum / double(count)));
+}
