@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <vector>
@@ -77,6 +78,15 @@ bool ArchiveStream::open(const std::string& path, bool keepExisting) {
         return openReplacement(path, false, newFileMode(), 0, 0, false);
     }
 
+    // The process's own streams (/dev/stdout may lead to a redirected file or a pipe) are written to,
+    // never replaced.
+    if (path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0) {
+        struct stat followed {};
+        if (::stat(path.c_str(), &followed) != 0 || S_ISDIR(followed.st_mode))
+            return false;
+        return openDirect(path);
+    }
+
     std::string resolved = path;
     if (S_ISLNK(status.st_mode)) {
         // Replace what the link names, so the link itself survives the save.
@@ -129,6 +139,8 @@ bool ArchiveStream::openReplacement(const std::string& file, bool exists, unsign
     return true;
 }
 
+// A direct target may not seek (a pipe, a terminal), so the archive is assembled in memory, where the
+// sizes can be patched, and written out in one sequential pass by commit().
 bool ArchiveStream::openDirect(const std::string& file) {
     // Non-blocking only for the open itself, so a pipe without a reader refuses instead of hanging.
     int opened = ::open(file.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -175,6 +187,14 @@ void ArchiveStream::write(const void* bytes, std::size_t count) {
     if (!good() || fd < 0 || faultDue())
         return;
     const char* next = static_cast<const char*>(bytes);
+    if (direct) {
+        std::size_t end = static_cast<std::size_t>(position) + count;
+        if (end > memory.size())
+            memory.resize(end);
+        std::copy(next, next + count, memory.begin() + position);
+        position += static_cast<std::int64_t>(count);
+        return;
+    }
     while (count > 0) {
         // pwrite keeps the position ours: no hidden file offset to drift from tell().
         ssize_t done = ::pwrite(fd, next, count, static_cast<off_t>(position));
@@ -197,18 +217,31 @@ void ArchiveStream::seek(std::int64_t to) {
         fail(EINVAL);
         return;
     }
-    // A target that cannot seek (a pipe) could never take the back-patched sizes: refuse it here,
-    // before its first byte, rather than at the first patch.
-    if (direct && ::lseek(fd, static_cast<off_t>(to), SEEK_SET) < 0) {
-        fail(errno);
-        return;
-    }
     position = to;
+}
+
+bool ArchiveStream::writeOut() {
+    const char* next = memory.data();
+    std::size_t count = memory.size();
+    while (count > 0 && good() && !faultDue()) {
+        ssize_t done = ::write(fd, next, count);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            fail(done < 0 ? errno : ENOSPC);
+            break;
+        }
+        next += done;
+        count -= static_cast<std::size_t>(done);
+    }
+    return good();
 }
 
 bool ArchiveStream::commit() {
     if (fd < 0)
         return false;
+    if (direct)
+        writeOut();
     if (good() && !faultDue() && ::fsync(fd) != 0 && !(direct && syncUnsupported(errno)))
         fail(errno);
     if (good()) {
@@ -239,6 +272,8 @@ bool ArchiveStream::commit() {
 }
 
 void ArchiveStream::abandon() {
+    memory.clear();
+    memory.shrink_to_fit();
     if (fd >= 0) {
         ::close(fd);
         fd = -1;

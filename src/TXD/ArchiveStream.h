@@ -1,13 +1,14 @@
 // The file output of one save. A regular file (or a missing one) is never written in place: the
 // archive goes into a temporary file beside it, which commit() syncs and renames over the path in one
 // step, so a failed save leaves the old file byte for byte. Anything else that already exists at the
-// path (a device, a pipe) is written directly and never replaced. The stream keeps the first error
+// path (a device, a pipe, /dev/stdout) is written directly, in one sequential pass, and never replaced. The stream keeps the first error
 // and ignores every later operation, so the writers can run straight through and ask once at the end.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace TXD {
 
@@ -42,6 +43,7 @@ private:
                          unsigned group, bool keepExisting);
     bool openDirect(const std::string& target);
     bool copyFrom(const std::string& source);
+    bool writeOut();
 
     int fd = -1;
     bool direct = false;
@@ -49,6 +51,7 @@ private:
     std::string temporary;  // empty once renamed or removed
     std::int64_t position = 0;
     int firstError = 0;
+    std::vector<char> memory;  // the whole archive, for direct targets only
 };
 
 }  // namespace TXD
