@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         source->Release();
         return 0;
     }
-    std::memcpy(source->levelBytes(0), data, std::min(size, source->levelSize(0)));
+    if (size > 0) std::memcpy(source->levelBytes(0), data, std::min(size, source->levelSize(0)));
 
     IDirect3DSurface9* from0 = nullptr;
     IDirect3DSurface9* to0 = nullptr;

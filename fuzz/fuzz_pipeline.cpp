@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static Setup setup;
     std::FILE* file = std::fopen(setup.input.c_str(), "wb");
     if (!file) return 0;
-    std::fwrite(data, 1, size, file);
+    if (size > 0) std::fwrite(data, 1, size, file);
     std::fclose(file);
 
     bool withAlpha = size > 0 && (data[size - 1] & 1);
