@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-            if (entry.is_regular_file()) replay(entry.path(), count);
+            if (entry.is_regular_file())
+                replay(entry.path(), count);
         }
     }
     std::printf("replayed %d inputs\n", count);

@@ -17,10 +17,12 @@ using namespace ImageService;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Decode::ByteView file{data, size};
     Decode::ImageHeader header;
-    if (FAILED(QP_PROBE(QUILLPACK_FUZZ_FORMAT)(file, &header))) return 0;
+    if (FAILED(QP_PROBE(QUILLPACK_FUZZ_FORMAT)(file, &header)))
+        return 0;
     auto bytes = levelByteSize(header.textureFormat, header.width, header.height);
     // Keep each run small enough for the fuzzer; the size limits themselves are tested elsewhere.
-    if (!bytes || *bytes > (std::size_t{64} << 20)) return 0;
+    if (!bytes || *bytes > (std::size_t{64} << 20))
+        return 0;
     std::vector<std::uint8_t> pixels(*bytes);
     QP_DECODE(QUILLPACK_FUZZ_FORMAT)(file, header, Decode::Destination{pixels.data(), pixels.size()});
     return 0;

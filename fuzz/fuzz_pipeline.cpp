@@ -29,15 +29,17 @@ struct Setup {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Setup setup;
     std::FILE* file = std::fopen(setup.input.c_str(), "wb");
-    if (!file) return 0;
-    if (size > 0) std::fwrite(data, 1, size, file);
+    if (!file)
+        return 0;
+    if (size > 0)
+        std::fwrite(data, 1, size, file);
     std::fclose(file);
 
     bool withAlpha = size > 0 && (data[size - 1] & 1);
     TXD::TXDArchive archive;
     archive.version = TXD::TXDArchive::kPlatform9Version;
-    if (archive.addTexture(setup.device, setup.input, "fuzz", withAlpha ? TXD::DXT3 : TXD::DXT1, size % 3 == 0,
-                           withAlpha ? setup.input : "", withAlpha ? "mask" : "")) {
+    if (archive.addTexture(setup.device, setup.input, "fuzz", withAlpha ? TXD::DXT3 : TXD::DXT1,
+                           size % 3 == 0, withAlpha ? setup.input : "", withAlpha ? "mask" : "")) {
         archive.saveFile(setup.output, 0);
     }
     std::remove(setup.output.c_str());

@@ -12,8 +12,10 @@ namespace {
 // the root; getFolder alone would hand back the file name or an empty text for those.
 std::string folderToTest(const std::string& outputPath, const std::string& folder) {
     std::size_t first = outputPath.find_first_of("\\/");
-    if (first == std::string::npos) return ".";
-    if (first == 0 && outputPath.find_first_of("\\/", 1) == std::string::npos) return "/";
+    if (first == std::string::npos)
+        return ".";
+    if (first == 0 && outputPath.find_first_of("\\/", 1) == std::string::npos)
+        return "/";
     return folder;
 }
 

@@ -19,7 +19,8 @@ DWORD floatBits(float value) {
 
 template <typename T>
 void releaseIf(T*& object) {
-    if (object) object->Release();
+    if (object)
+        object->Release();
     object = nullptr;
 }
 
@@ -27,18 +28,40 @@ void releaseIf(T*& object) {
 
 // Six cube faces, four vertices each in triangle-strip order, then the floor quad just below the cube.
 const RenderSystem::MeshVertex RenderSystem::kMeshVertices[kMeshVertexCount] = {
-    {-1, 1, -1, 0, 0},        {1, 1, -1, 1, 0},          {-1, -1, -1, 0, 1},       {1, -1, -1, 1, 1},
-    {-1, 1, 1, 1, 0},         {-1, -1, 1, 1, 1},         {1, 1, 1, 0, 0},          {1, -1, 1, 0, 1},
-    {-1, 1, 1, 0, 0},         {1, 1, 1, 1, 0},           {-1, 1, -1, 0, 1},        {1, 1, -1, 1, 1},
-    {-1, -1, 1, 0, 1},        {-1, -1, -1, 0, 0},        {1, -1, 1, 1, 1},         {1, -1, -1, 1, 0},
-    {1, 1, -1, 0, 0},         {1, 1, 1, 1, 0},           {1, -1, -1, 0, 1},        {1, -1, 1, 1, 1},
-    {-1, 1, -1, 1, 0},        {-1, -1, -1, 1, 1},        {-1, 1, 1, 0, 0},         {-1, -1, 1, 0, 1},
-    {-1.7f, -1.05f, 1.7f, 0, 1}, {-1.7f, -1.05f, -1.7f, 0, 0}, {1.7f, -1.05f, 1.7f, 1, 1}, {1.7f, -1.05f, -1.7f, 1, 0},
+    {-1, 1, -1, 0, 0},
+    {1, 1, -1, 1, 0},
+    {-1, -1, -1, 0, 1},
+    {1, -1, -1, 1, 1},
+    {-1, 1, 1, 1, 0},
+    {-1, -1, 1, 1, 1},
+    {1, 1, 1, 0, 0},
+    {1, -1, 1, 0, 1},
+    {-1, 1, 1, 0, 0},
+    {1, 1, 1, 1, 0},
+    {-1, 1, -1, 0, 1},
+    {1, 1, -1, 1, 1},
+    {-1, -1, 1, 0, 1},
+    {-1, -1, -1, 0, 0},
+    {1, -1, 1, 1, 1},
+    {1, -1, -1, 1, 0},
+    {1, 1, -1, 0, 0},
+    {1, 1, 1, 1, 0},
+    {1, -1, -1, 0, 1},
+    {1, -1, 1, 1, 1},
+    {-1, 1, -1, 1, 0},
+    {-1, -1, -1, 1, 1},
+    {-1, 1, 1, 0, 0},
+    {-1, -1, 1, 0, 1},
+    {-1.7f, -1.05f, 1.7f, 0, 1},
+    {-1.7f, -1.05f, -1.7f, 0, 0},
+    {1.7f, -1.05f, 1.7f, 1, 1},
+    {1.7f, -1.05f, -1.7f, 1, 0},
 };
 
 RenderSystem::RenderSystem(HWND& windowHandle, float widthValue, float heightValue)
     : window(windowHandle), width(widthValue), height(heightValue) {
-    if (!initialize()) return;
+    if (!initialize())
+        return;
     initializeFont();
     initializeExtras();
     MessageLog::getInstance()->logMessage(MessageLog::Info, "Render system initialized", kFile,
@@ -49,14 +72,15 @@ bool RenderSystem::initialize() {
     MessageLog* log = MessageLog::getInstance();
     direct3D = Direct3DCreate9(D3D_SDK_VERSION);
     if (!direct3D) {
-        log->logMessage(MessageLog::Error, "Unable to access Direct3D", kFile, "RenderSystem::initialize", 242);
+        log->logMessage(MessageLog::Error, "Unable to access Direct3D", kFile, "RenderSystem::initialize",
+                        242);
         return false;
     }
 
     D3DDISPLAYMODE displayMode{};
     if (FAILED(direct3D->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &displayMode))) {
-        log->logMessage(MessageLog::Error, "Unable to get display mode information", kFile, "RenderSystem::initialize",
-                        252);
+        log->logMessage(MessageLog::Error, "Unable to get display mode information", kFile,
+                        "RenderSystem::initialize", 252);
         releaseIf(direct3D);
         return false;
     }
@@ -77,9 +101,10 @@ bool RenderSystem::initialize() {
     presentParameters.FullScreen_RefreshRateInHz = 0;
     presentParameters.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
 
-    if (FAILED(direct3D->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
-                                      &presentParameters, &device))) {
-        log->logMessage(MessageLog::Error, "Failed to create 3D Device", kFile, "RenderSystem::initialize", 301);
+    if (FAILED(direct3D->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
+                                      D3DCREATE_SOFTWARE_VERTEXPROCESSING, &presentParameters, &device))) {
+        log->logMessage(MessageLog::Error, "Failed to create 3D Device", kFile, "RenderSystem::initialize",
+                        301);
         device = nullptr;
         releaseIf(direct3D);
         return false;
@@ -145,13 +170,13 @@ void RenderSystem::initializeExtras() {
 
     billboardTemplate = BillboardVertex{5.0f, 5.0f, 0.0f, 0xFFFFFFFF};
     billboardBuffer = nullptr;
-    if (FAILED(device->CreateVertexBuffer(2048 * sizeof(BillboardVertex),
-                                          D3DUSAGE_DYNAMIC | D3DUSAGE_POINTS | D3DUSAGE_WRITEONLY,
-                                          D3DFVF_XYZ | D3DFVF_DIFFUSE, D3DPOOL_DEFAULT, &billboardBuffer, nullptr))) {
+    if (FAILED(device->CreateVertexBuffer(
+            2048 * sizeof(BillboardVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_POINTS | D3DUSAGE_WRITEONLY,
+            D3DFVF_XYZ | D3DFVF_DIFFUSE, D3DPOOL_DEFAULT, &billboardBuffer, nullptr))) {
         billboardBuffer = nullptr;
         billboardsEnabled = false;
-        log->logMessage(MessageLog::Error, "Unable to create billboard vertex buffer, billboards disabled", kFile,
-                        "RenderSystem::initializeExtras", 429);
+        log->logMessage(MessageLog::Error, "Unable to create billboard vertex buffer, billboards disabled",
+                        kFile, "RenderSystem::initializeExtras", 429);
     } else {
         void* vertices = nullptr;
         // A buffer that will not lock stays unwritten rather than being written through a null pointer.
@@ -163,12 +188,14 @@ void RenderSystem::initializeExtras() {
 
     if (FAILED(D3DXCreateSprite(device, &sprite))) {
         sprite = nullptr;
-        log->logMessage(MessageLog::Error, "Failed to create sprite", kFile, "RenderSystem::initializeExtras", 445);
+        log->logMessage(MessageLog::Error, "Failed to create sprite", kFile, "RenderSystem::initializeExtras",
+                        445);
         spriteCreated = false;
     }
 
-    if (SUCCEEDED(device->CreateVertexBuffer(864, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, D3DFVF_XYZ | D3DFVF_TEX1,
-                                             D3DPOOL_DEFAULT, &meshBuffer, nullptr))) {
+    if (SUCCEEDED(device->CreateVertexBuffer(864, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
+                                             D3DFVF_XYZ | D3DFVF_TEX1, D3DPOOL_DEFAULT, &meshBuffer,
+                                             nullptr))) {
         void* vertices = nullptr;
         if (SUCCEEDED(meshBuffer->Lock(0, sizeof kMeshVertices, &vertices, 0))) {
             std::memcpy(vertices, kMeshVertices, sizeof kMeshVertices);
@@ -180,17 +207,22 @@ void RenderSystem::initializeExtras() {
 }
 
 bool RenderSystem::shutDown() {
-    if (!deviceCreated) return true;
+    if (!deviceCreated)
+        return true;
     releaseIf(direct3D);
     releaseIf(device);
     releaseIf(font);
-    if (resourceTextureLoaded) releaseIf(resourceTexture);
-    if (circleTextureLoaded) releaseIf(circleTexture);
-    if (billboardsEnabled) releaseIf(billboardBuffer);
-    if (spriteCreated) releaseIf(sprite);
+    if (resourceTextureLoaded)
+        releaseIf(resourceTexture);
+    if (circleTextureLoaded)
+        releaseIf(circleTexture);
+    if (billboardsEnabled)
+        releaseIf(billboardBuffer);
+    if (spriteCreated)
+        releaseIf(sprite);
     releaseIf(meshBuffer);
     deviceCreated = false;
-    MessageLog::getInstance()->logMessage(MessageLog::Info, "Render system shutdown", kFile, "RenderSystem::shutDown",
-                                          227);
+    MessageLog::getInstance()->logMessage(MessageLog::Info, "Render system shutdown", kFile,
+                                          "RenderSystem::shutDown", 227);
     return true;
 }

@@ -30,9 +30,11 @@ void printBanner() {
 int fail(std::size_t firstReason = 0) {
     std::fflush(stdout);
     // Standard output's last line has no newline; on a terminal the reasons start on a line of their own.
-    if (isatty(STDOUT_FILENO) && isatty(STDERR_FILENO)) std::fputc('\n', stderr);
+    if (isatty(STDOUT_FILENO) && isatty(STDERR_FILENO))
+        std::fputc('\n', stderr);
     const std::vector<std::string>& errors = MessageLog::getInstance()->errorLines();
-    for (std::size_t i = firstReason; i < errors.size(); ++i) std::fprintf(stderr, "%s\n", errors[i].c_str());
+    for (std::size_t i = firstReason; i < errors.size(); ++i)
+        std::fprintf(stderr, "%s\n", errors[i].c_str());
     return kExitFailure;
 }
 
@@ -70,8 +72,8 @@ int main(int argc, char** argv) {
     }
     bool mipMaps = false;
 
-    bool added =
-        archive->addTexture(renderSystem->device, texturePath, textureName, format, mipMaps, alphaPath, alphaName);
+    bool added = archive->addTexture(renderSystem->device, texturePath, textureName, format, mipMaps,
+                                     alphaPath, alphaName);
     std::string outputPath = argv[2];
 
     bool saved = false;
@@ -89,7 +91,8 @@ int main(int argc, char** argv) {
     renderSystem->shutDown();
     delete renderSystem;
 
-    if (!saved) return fail(firstReason);
+    if (!saved)
+        return fail(firstReason);
     std::fflush(stdout);
     return kExitSuccess;
 }

@@ -1,5 +1,3 @@
-#include "RenderSystem.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,7 @@
 
 #include "ImageService/TestSeams.h"
 #include "ImageService/Win32.h"
+#include "RenderSystem.h"
 #include "support/LogCapture.h"
 
 namespace {
@@ -66,7 +65,8 @@ TEST_F(RenderSystemTest, SetsUpTheDeviceAndReleasesEverythingOnceOnShutdown) {
         EXPECT_TRUE(system.shutDown());
     }
     int shutdownLines = 0;
-    for (const std::string& line : capture.info()) shutdownLines += line == "RenderSystem::shutDown(227) - Render system shutdown";
+    for (const std::string& line : capture.info())
+        shutdownLines += line == "RenderSystem::shutDown(227) - Render system shutdown";
     EXPECT_EQ(shutdownLines, 1);
     EXPECT_EQ(capture.info().front(), "RenderSystem::RenderSystem(67) - Render system initialized");
 }
@@ -77,12 +77,13 @@ TEST_F(RenderSystemTest, MissingResourceTexturesOnlySwitchTheirFeaturesOff) {
     EXPECT_TRUE(system.deviceCreated);
     EXPECT_FALSE(system.resourceTextureLoaded);
     EXPECT_FALSE(system.circleTextureLoaded);
-    EXPECT_EQ(capture.errors(),
-              (std::vector<std::string>{
-                  "RenderSystem::initializeExtras(403) - Unable to load the texture \"texture.dds\", please ensure "
-                  "it's in the \"resources\\textures\" folder",
-                  "RenderSystem::initializeExtras(410) - Unable to load the texture \"Tech_Circle.dds\", please "
-                  "ensure it's in the \"resources\\textures\" folder"}));
+    EXPECT_EQ(
+        capture.errors(),
+        (std::vector<std::string>{
+            "RenderSystem::initializeExtras(403) - Unable to load the texture \"texture.dds\", please ensure "
+            "it's in the \"resources\\textures\" folder",
+            "RenderSystem::initializeExtras(410) - Unable to load the texture \"Tech_Circle.dds\", please "
+            "ensure it's in the \"resources\\textures\" folder"}));
     system.shutDown();
 }
 
@@ -91,10 +92,11 @@ TEST_F(RenderSystemTest, DeviceFailuresLeaveNoDeviceAndNothingAlive) {
         Operation operation;
         const char* line;
     };
-    for (const Case& c : {Case{Operation::Direct3DCreate9, "RenderSystem::initialize(242) - Unable to access Direct3D"},
-                          Case{Operation::GetAdapterDisplayMode,
-                               "RenderSystem::initialize(252) - Unable to get display mode information"},
-                          Case{Operation::CreateDevice, "RenderSystem::initialize(301) - Failed to create 3D Device"}}) {
+    for (const Case& c :
+         {Case{Operation::Direct3DCreate9, "RenderSystem::initialize(242) - Unable to access Direct3D"},
+          Case{Operation::GetAdapterDisplayMode,
+               "RenderSystem::initialize(252) - Unable to get display mode information"},
+          Case{Operation::CreateDevice, "RenderSystem::initialize(301) - Failed to create 3D Device"}}) {
         LogCapture capture;
         TestSeams::injectFault(c.operation, D3DERR_NOTAVAILABLE);
         RenderSystem system(window, 800.0f, 600.0f);
@@ -124,7 +126,8 @@ TEST_F(RenderSystemTest, ExtraFailuresSwitchOffOneFeatureEach) {
     EXPECT_EQ(errors.front(), "RenderSystem::initializeFont(378) - Failed to create font");
     EXPECT_EQ(errors.back(), "RenderSystem::initializeExtras(445) - Failed to create sprite");
     EXPECT_EQ(errors[errors.size() - 2],
-              "RenderSystem::initializeExtras(429) - Unable to create billboard vertex buffer, billboards disabled");
+              "RenderSystem::initializeExtras(429) - Unable to create billboard vertex buffer, billboards "
+              "disabled");
     system.shutDown();
 }
 

@@ -136,8 +136,11 @@ int main(int argc, char** argv) {
         } else if (a == "--tune" && i + 1 < argc) {
             auto& t = ImageService::Dxt::detail::g_tuning;
             int three = 1;
-            std::sscanf(argv[++i], "%d,%d,%d,%d,%f,%d,%d", &t.radius4, &t.radius3, &t.effort, &three, &t.threshold,
-                        &t.quickRadius, &t.quickEffort);
+            int two = 0, snap = 1, dir = 0;
+            std::sscanf(argv[++i], "%d,%d,%d,%d,%f,%d,%d,%f,%f,%d,%d,%d,%d", &t.radius4, &t.radius3, &t.effort, &three,
+                        &t.threshold, &t.quickRadius, &t.quickEffort, &t.threeThreshold, &t.localThreshold, &two, &snap, &t.pcaIters, &dir);
+            t.snap = snap; t.directional = dir;
+            t.twoColour = two != 0;
             t.tryThree = three != 0;
         } else if (a == "--only" && i + 1 < argc) {
             only = argv[++i];

@@ -22,19 +22,21 @@ MessageLogHolder holder;
 }  // namespace
 
 MessageLog* MessageLog::getInstance() {
-    if (!instance) instance = new MessageLog();
+    if (!instance)
+        instance = new MessageLog();
     return instance;
 }
 
-void MessageLog::logMessage(int level, const char* format, const char* /*file*/, const char* function, int line,
-                            ...) {
+void MessageLog::logMessage(int level, const char* format, const char* /*file*/, const char* function,
+                            int line, ...) {
     // The guard counts the unexpanded format: "%s(%i) - %s" adds five literal characters.
     std::size_t guarded = std::strlen(format) + std::strlen(function) + 5;
     if (guarded >= kBufferSize) {
-        std::snprintf(lineBuffer, kBufferSize,
-                      "%s(%i) - MESSAGE PASSED WAS TO LONG, Increase the buffer size in MessageLog.h, current "
-                      "size: %i",
-                      function, line, kBufferSize);
+        std::snprintf(
+            lineBuffer, kBufferSize,
+            "%s(%i) - MESSAGE PASSED WAS TO LONG, Increase the buffer size in MessageLog.h, current "
+            "size: %i",
+            function, line, kBufferSize);
     } else {
         // Long values can still expand past the buffer: vsnprintf cuts them at 1023 characters.
         va_list values;

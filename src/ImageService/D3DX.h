@@ -45,8 +45,9 @@ HRESULT D3DXCreateTexture(IDirect3DDevice9* device, UINT width, UINT height, UIN
 // Whole-surface conversion into the destination's format (Conversion.cpp). With D3DX_FILTER_NONE the
 // sizes must match. Same format in and out copies the bytes.
 HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* destinationPalette,
-                                   const RECT* destinationRect, IDirect3DSurface9* source, const void* sourcePalette,
-                                   const RECT* sourceRect, DWORD filter, DWORD colorKey);
+                                   const RECT* destinationRect, IDirect3DSurface9* source,
+                                   const void* sourcePalette, const RECT* sourceRect, DWORD filter,
+                                   DWORD colorKey);
 
 // Levels below `sourceLevel` from it by a 2x2 box average (MipFilter.cpp).
 HRESULT D3DXFilterTexture(IDirect3DTexture9* texture, const void* palette, UINT sourceLevel, DWORD filter);
@@ -77,9 +78,9 @@ private:
     ID3DXSprite() = default;
 };
 
-HRESULT D3DXCreateFontW(IDirect3DDevice9* device, INT height, UINT width, UINT weight, UINT mipLevels, BOOL italic,
-                        DWORD charSet, DWORD outputPrecision, DWORD quality, DWORD pitchAndFamily, LPCWSTR faceName,
-                        ID3DXFont** font);
+HRESULT D3DXCreateFontW(IDirect3DDevice9* device, INT height, UINT width, UINT weight, UINT mipLevels,
+                        BOOL italic, DWORD charSet, DWORD outputPrecision, DWORD quality,
+                        DWORD pitchAndFamily, LPCWSTR faceName, ID3DXFont** font);
 HRESULT D3DXCreateSprite(IDirect3DDevice9* device, ID3DXSprite** sprite);
 
 // The right-handed perspective projection: y scale = cot(fovy / 2), x scale = y scale / aspect.

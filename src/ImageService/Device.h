@@ -95,8 +95,8 @@ public:
     HRESULT SetTransform(DWORD state, const D3DMATRIX* matrix);
     HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, DWORD pool,
                           IDirect3DTexture9** texture, void* sharedHandle);
-    HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, DWORD pool, IDirect3DVertexBuffer9** buffer,
-                               void* sharedHandle);
+    HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, DWORD pool,
+                               IDirect3DVertexBuffer9** buffer, void* sharedHandle);
 
     // What was set, for inspection (the tool never draws with it).
     const std::map<DWORD, DWORD>& renderStates() const { return renderStateRecord; }

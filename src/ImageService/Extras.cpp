@@ -8,21 +8,28 @@ namespace ImageService {
 
 HRESULT D3DXCreateTexture(IDirect3DDevice9* device, UINT width, UINT height, UINT levels, DWORD usage,
                           D3DFORMAT format, DWORD pool, IDirect3DTexture9** texture) {
-    if (texture) *texture = nullptr;
-    if (HRESULT fault = TestSeams::takeFault(Operation::D3DXCreateTexture); FAILED(fault)) return fault;
-    if (!device) return D3DERR_INVALIDCALL;
+    if (texture)
+        *texture = nullptr;
+    if (HRESULT fault = TestSeams::takeFault(Operation::D3DXCreateTexture); FAILED(fault))
+        return fault;
+    if (!device)
+        return D3DERR_INVALIDCALL;
     return IDirect3DTexture9::create(width, height, levels, usage, format, pool, texture);
 }
 
-HRESULT D3DXCreateFontW(IDirect3DDevice9* device, INT height, UINT width, UINT weight, UINT mipLevels, BOOL italic,
-                        DWORD charSet, DWORD outputPrecision, DWORD quality, DWORD pitchAndFamily, LPCWSTR faceName,
-                        ID3DXFont** font) {
-    if (!font) return D3DERR_INVALIDCALL;
+HRESULT D3DXCreateFontW(IDirect3DDevice9* device, INT height, UINT width, UINT weight, UINT mipLevels,
+                        BOOL italic, DWORD charSet, DWORD outputPrecision, DWORD quality,
+                        DWORD pitchAndFamily, LPCWSTR faceName, ID3DXFont** font) {
+    if (!font)
+        return D3DERR_INVALIDCALL;
     *font = nullptr;
-    if (HRESULT fault = TestSeams::takeFault(Operation::CreateFont); FAILED(fault)) return fault;
-    if (!device) return D3DERR_INVALIDCALL;
+    if (HRESULT fault = TestSeams::takeFault(Operation::CreateFont); FAILED(fault))
+        return fault;
+    if (!device)
+        return D3DERR_INVALIDCALL;
     auto* made = new (std::nothrow) ID3DXFont();
-    if (!made) return E_OUTOFMEMORY;
+    if (!made)
+        return E_OUTOFMEMORY;
     made->height = height;
     made->width = width;
     made->weight = weight;
@@ -32,18 +39,23 @@ HRESULT D3DXCreateFontW(IDirect3DDevice9* device, INT height, UINT width, UINT w
     made->outputPrecision = outputPrecision;
     made->quality = quality;
     made->pitchAndFamily = pitchAndFamily;
-    for (int i = 0; faceName && faceName[i] != 0 && i < 31; ++i) made->faceName[i] = faceName[i];
+    for (int i = 0; faceName && faceName[i] != 0 && i < 31; ++i)
+        made->faceName[i] = faceName[i];
     *font = made;
     return D3D_OK;
 }
 
 HRESULT D3DXCreateSprite(IDirect3DDevice9* device, ID3DXSprite** sprite) {
-    if (!sprite) return D3DERR_INVALIDCALL;
+    if (!sprite)
+        return D3DERR_INVALIDCALL;
     *sprite = nullptr;
-    if (HRESULT fault = TestSeams::takeFault(Operation::CreateSprite); FAILED(fault)) return fault;
-    if (!device) return D3DERR_INVALIDCALL;
+    if (HRESULT fault = TestSeams::takeFault(Operation::CreateSprite); FAILED(fault))
+        return fault;
+    if (!device)
+        return D3DERR_INVALIDCALL;
     auto* made = new (std::nothrow) ID3DXSprite();
-    if (!made) return E_OUTOFMEMORY;
+    if (!made)
+        return E_OUTOFMEMORY;
     *sprite = made;
     return D3D_OK;
 }

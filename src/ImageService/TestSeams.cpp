@@ -26,11 +26,14 @@ void injectFault(Operation operation, HRESULT code, int skipCalls, int times) {
     faults()[static_cast<std::size_t>(operation)] = Fault{code, skipCalls, times};
 }
 
-void clearFaults() { faults().fill(Fault{}); }
+void clearFaults() {
+    faults().fill(Fault{});
+}
 
 HRESULT takeFault(Operation operation) {
     Fault& fault = faults()[static_cast<std::size_t>(operation)];
-    if (fault.remaining <= 0) return D3D_OK;
+    if (fault.remaining <= 0)
+        return D3D_OK;
     if (fault.skip > 0) {
         --fault.skip;
         return D3D_OK;
@@ -39,7 +42,9 @@ HRESULT takeFault(Operation operation) {
     return fault.code;
 }
 
-std::size_t liveObjectCount() { return IUnknown::liveCount(); }
+std::size_t liveObjectCount() {
+    return IUnknown::liveCount();
+}
 
 }  // namespace TestSeams
 }  // namespace ImageService

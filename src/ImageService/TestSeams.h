@@ -13,7 +13,7 @@ enum class Operation {
     Direct3DCreate9,
     GetAdapterDisplayMode,
     CreateDevice,
-    CreateTexture,            // IDirect3DDevice9::CreateTexture
+    CreateTexture,  // IDirect3DDevice9::CreateTexture
     D3DXCreateTexture,
     D3DXCreateTextureFromFile,
     D3DXGetImageInfoFromFile,
@@ -27,7 +27,7 @@ enum class Operation {
     CreateFont,
     CreateSprite,
     GetDC,
-    FileWrite,   // archive file output: a write, seek, sync or rename
+    FileWrite,  // archive file output: a write, seek, sync or rename
     Count
 };
 

@@ -21,18 +21,23 @@ UINT fullChainLength(UINT width, UINT height) {
 
 HRESULT IDirect3DTexture9::create(UINT width, UINT height, UINT levelCount, DWORD usage, D3DFORMAT format,
                                   DWORD pool, IDirect3DTexture9** texture) {
-    if (!texture) return D3DERR_INVALIDCALL;
+    if (!texture)
+        return D3DERR_INVALIDCALL;
     *texture = nullptr;
     if (width == 0 || height == 0 || width > kMaxTextureSide || height > kMaxTextureSide) {
         return D3DERR_INVALIDCALL;
     }
-    if (!formatInfo(format)) return D3DERR_INVALIDCALL;
+    if (!formatInfo(format))
+        return D3DERR_INVALIDCALL;
     UINT chain = fullChainLength(width, height);
-    if (levelCount == 0) levelCount = chain;
-    if (levelCount > chain) return D3DERR_INVALIDCALL;
+    if (levelCount == 0)
+        levelCount = chain;
+    if (levelCount > chain)
+        return D3DERR_INVALIDCALL;
 
     auto* made = new (std::nothrow) IDirect3DTexture9();
-    if (!made) return E_OUTOFMEMORY;
+    if (!made)
+        return E_OUTOFMEMORY;
     made->pixelFormat = format;
     made->usage = usage;
     made->pool = pool;
@@ -57,30 +62,39 @@ HRESULT IDirect3DTexture9::create(UINT width, UINT height, UINT levelCount, DWOR
 }
 
 HRESULT IDirect3DTexture9::GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) {
-    if (HRESULT fault = TestSeams::takeFault(Operation::GetLevelDesc); FAILED(fault)) return fault;
-    if (!desc || level >= levels.size()) return D3DERR_INVALIDCALL;
+    if (HRESULT fault = TestSeams::takeFault(Operation::GetLevelDesc); FAILED(fault))
+        return fault;
+    if (!desc || level >= levels.size())
+        return D3DERR_INVALIDCALL;
     *desc = D3DSURFACE_DESC{pixelFormat, 1, usage, pool, levels[level].width, levels[level].height};
     return D3D_OK;
 }
 
 HRESULT IDirect3DTexture9::GetSurfaceLevel(UINT level, IDirect3DSurface9** surface) {
-    if (!surface) return D3DERR_INVALIDCALL;
+    if (!surface)
+        return D3DERR_INVALIDCALL;
     *surface = nullptr;
-    if (HRESULT fault = TestSeams::takeFault(Operation::GetSurfaceLevel); FAILED(fault)) return fault;
-    if (level >= levels.size()) return D3DERR_INVALIDCALL;
+    if (HRESULT fault = TestSeams::takeFault(Operation::GetSurfaceLevel); FAILED(fault))
+        return fault;
+    if (level >= levels.size())
+        return D3DERR_INVALIDCALL;
     auto* made = new (std::nothrow) IDirect3DSurface9(this, level);
-    if (!made) return E_OUTOFMEMORY;
+    if (!made)
+        return E_OUTOFMEMORY;
     *surface = made;
     return D3D_OK;
 }
 
 HRESULT IDirect3DTexture9::LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD) {
-    if (!locked) return D3DERR_INVALIDCALL;
+    if (!locked)
+        return D3DERR_INVALIDCALL;
     locked->pBits = nullptr;
     locked->Pitch = 0;
-    if (HRESULT fault = TestSeams::takeFault(Operation::LockRect); FAILED(fault)) return fault;
+    if (HRESULT fault = TestSeams::takeFault(Operation::LockRect); FAILED(fault))
+        return fault;
     // Callers always lock whole levels; a sub-rectangle would need an unpacked view.
-    if (rect || level >= levels.size() || levels[level].locked) return D3DERR_INVALIDCALL;
+    if (rect || level >= levels.size() || levels[level].locked)
+        return D3DERR_INVALIDCALL;
     levels[level].locked = true;
     locked->pBits = levels[level].bytes.data();
     locked->Pitch = static_cast<INT>(*rowPitch(pixelFormat, levels[level].width));
@@ -88,21 +102,26 @@ HRESULT IDirect3DTexture9::LockRect(UINT level, D3DLOCKED_RECT* locked, const RE
 }
 
 HRESULT IDirect3DTexture9::UnlockRect(UINT level) {
-    if (level >= levels.size() || !levels[level].locked) return D3DERR_INVALIDCALL;
+    if (level >= levels.size() || !levels[level].locked)
+        return D3DERR_INVALIDCALL;
     levels[level].locked = false;
     return D3D_OK;
 }
 
 bool IDirect3DTexture9::adoptLevel(UINT level, PixelBuffer&& bytes) {
-    if (level >= levels.size() || bytes.size() != levels[level].bytes.size()) return false;
+    if (level >= levels.size() || bytes.size() != levels[level].bytes.size())
+        return false;
     levels[level].bytes = std::move(bytes);
     return true;
 }
 
-IDirect3DSurface9::IDirect3DSurface9(IDirect3DTexture9* texture, UINT level) : owner(texture), levelIndex(level) {
+IDirect3DSurface9::IDirect3DSurface9(IDirect3DTexture9* texture, UINT level)
+    : owner(texture), levelIndex(level) {
     owner->AddRef();
 }
 
-IDirect3DSurface9::~IDirect3DSurface9() { owner->Release(); }
+IDirect3DSurface9::~IDirect3DSurface9() {
+    owner->Release();
+}
 
 }  // namespace ImageService

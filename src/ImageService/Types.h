@@ -28,8 +28,12 @@ constexpr HRESULT D3DXERR_INVALIDDATA = static_cast<HRESULT>(0x88760B59);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000E);
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 constexpr DWORD D3D_SDK_VERSION = 32;
 

@@ -15,13 +15,18 @@ struct DeviceContext* const kScreenContext = reinterpret_cast<DeviceContext*>(0x
 
 }  // namespace
 
-HWND GetForegroundWindow() { return kForegroundWindow; }
+HWND GetForegroundWindow() {
+    return kForegroundWindow;
+}
 
 std::string narrowPath(LPCWSTR path) {
     std::string narrow;
-    if (!path) return narrow;
-    if (path[0] == u'-' && path[1] == 0 && path[2] == kRefusedMarker) return narrow;
-    for (const WCHAR* p = path; *p != 0; ++p) narrow.push_back(static_cast<char>(*p & 0xFF));
+    if (!path)
+        return narrow;
+    if (path[0] == u'-' && path[1] == 0 && path[2] == kRefusedMarker)
+        return narrow;
+    for (const WCHAR* p = path; *p != 0; ++p)
+        narrow.push_back(static_cast<char>(*p & 0xFF));
     return narrow;
 }
 
@@ -34,12 +39,14 @@ void markRefusedPath(WCHAR* buffer) {
 DWORD GetFileAttributesW(LPCWSTR path) {
     std::string name = narrowPath(path);
     struct stat info;
-    if (name.empty() || ::stat(name.c_str(), &info) != 0) return INVALID_FILE_ATTRIBUTES;
+    if (name.empty() || ::stat(name.c_str(), &info) != 0)
+        return INVALID_FILE_ATTRIBUTES;
     return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
 HDC GetDC(HWND) {
-    if (FAILED(TestSeams::takeFault(Operation::GetDC))) return nullptr;
+    if (FAILED(TestSeams::takeFault(Operation::GetDC)))
+        return nullptr;
     return kScreenContext;
 }
 
@@ -48,6 +55,8 @@ int GetDeviceCaps(HDC context, int index) {
     return context && index == LOGPIXELSY ? 96 : 0;
 }
 
-int ReleaseDC(HWND, HDC context) { return context ? 1 : 0; }
+int ReleaseDC(HWND, HDC context) {
+    return context ? 1 : 0;
+}
 
 }  // namespace ImageService

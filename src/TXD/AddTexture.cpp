@@ -13,9 +13,12 @@ namespace {
 
 constexpr const char* kFile = "TXD\\TXDArchive";
 constexpr const char* kAddTexture = "TXD::TXDArchive::addTexture";
-constexpr std::uint32_t kMaxSide = ImageService::kMaxTextureSide;  // the record's signed 16-bit sides hold no more
+constexpr std::uint32_t kMaxSide =
+    ImageService::kMaxTextureSide;  // the record's signed 16-bit sides hold no more
 
-bool isPowerOfTwo(std::uint32_t value) { return value != 0 && (value & (0u - value)) == value; }
+bool isPowerOfTwo(std::uint32_t value) {
+    return value != 0 && (value & (0u - value)) == value;
+}
 
 void logError(const char* function, int line, const char* format, const char* text = nullptr,
               long long number = 0) {
@@ -26,9 +29,11 @@ void logError(const char* function, int line, const char* format, const char* te
 bool checkSide(const std::string& textureName, std::uint32_t side, const char* powerFormat, int powerLine,
                const char* sizeFormat, int sizeLine) {
     bool power = isPowerOfTwo(side);
-    if (power && side <= kMaxSide) return true;
-    MessageLog::getInstance()->logMessage(MessageLog::Error, power ? sizeFormat : powerFormat, kFile, kAddTexture,
-                                          power ? sizeLine : powerLine, textureName.c_str(), static_cast<int>(side));
+    if (power && side <= kMaxSide)
+        return true;
+    MessageLog::getInstance()->logMessage(MessageLog::Error, power ? sizeFormat : powerFormat, kFile,
+                                          kAddTexture, power ? sizeLine : powerLine, textureName.c_str(),
+                                          static_cast<int>(side));
     return false;
 }
 
@@ -57,17 +62,20 @@ FormatChoice chooseFormat(TextureFormat format, bool withAlpha) {
 
 }  // namespace
 
-bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::string textureName, TextureFormat format,
-                            bool mipMaps, std::string alphaPath, std::string alphaName) {
+bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::string textureName,
+                            TextureFormat format, bool mipMaps, std::string alphaPath,
+                            std::string alphaName) {
     MessageLog* log = MessageLog::getInstance();
     TextureRecord record;
     record.setName(textureName);
     record.setMaskName(alphaName);
     bool withAlpha = !alphaPath.empty();
-    if (withAlpha) record.hasAlpha = 1;
+    if (withAlpha)
+        record.hasAlpha = 1;
 
     D3DXIMAGE_INFO imageInfo{};
-    if (FAILED(D3DXGetImageInfoFromFileW(STDFunctions::stringToLPCWSTR(texturePath, widePathBuffer), &imageInfo))) {
+    if (FAILED(D3DXGetImageInfoFromFileW(STDFunctions::stringToLPCWSTR(texturePath, widePathBuffer),
+                                         &imageInfo))) {
         logError(kAddTexture, 1872, "Unable to get information for texture file %s", texturePath.c_str());
         return false;
     }
@@ -80,21 +88,22 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
 
     if (withAlpha) {
         D3DXIMAGE_INFO alphaInfo{};
-        if (FAILED(D3DXGetImageInfoFromFileW(STDFunctions::stringToLPCWSTR(alphaPath, widePathBuffer), &alphaInfo))) {
+        if (FAILED(D3DXGetImageInfoFromFileW(STDFunctions::stringToLPCWSTR(alphaPath, widePathBuffer),
+                                             &alphaInfo))) {
             logError(kAddTexture, 1900, "Unable to get information for alpha file %s", alphaPath.c_str());
             return false;
         }
         std::string shownAlphaName = alphaName.empty() ? textureName + "_a" : alphaName;
         if (alphaInfo.Width != imageInfo.Width) {
             log->logMessage(MessageLog::Error,
-                            "Unable to add the texture %s with alpha %s because image width is different", kFile,
-                            kAddTexture, 1917, textureName.c_str(), shownAlphaName.c_str());
+                            "Unable to add the texture %s with alpha %s because image width is different",
+                            kFile, kAddTexture, 1917, textureName.c_str(), shownAlphaName.c_str());
             return false;
         }
         if (alphaInfo.Height != imageInfo.Height) {
             log->logMessage(MessageLog::Error,
-                            "Unable to add the texture %s with alpha %s because image height is different", kFile,
-                            kAddTexture, 1926, textureName.c_str(), shownAlphaName.c_str());
+                            "Unable to add the texture %s with alpha %s because image height is different",
+                            kFile, kAddTexture, 1926, textureName.c_str(), shownAlphaName.c_str());
             return false;
         }
     }
@@ -105,7 +114,8 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
     record.depth = choice.depth;
     record.compression = choice.compression;
     record.rasterFormat = withAlpha ? choice.rasterWithAlpha : choice.rasterWithoutAlpha;
-    if (format == Bits32 || format == Bits8) record.mipLevels = 1;
+    if (format == Bits32 || format == Bits8)
+        record.mipLevels = 1;
 
     HRESULT created = D3DXCreateTexture(device, imageInfo.Width, imageInfo.Height, 1, D3DUSAGE_AUTOGENMIPMAP,
                                         choice.textureFormat, D3DPOOL_MANAGED, &record.texture);
@@ -119,11 +129,11 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
     // A header that reads does not promise pixels that do (a truncated file): either failure drops the
     // new texture instead of appending a blank one.
     Texture* source = nullptr;
-    bool copied =
-        SUCCEEDED(D3DXCreateTextureFromFileW(device, STDFunctions::stringToLPCWSTR(texturePath, widePathBuffer),
-                                             &source)) &&
-        surfaceCopy(source, record.texture);
-    if (source) source->Release();
+    bool copied = SUCCEEDED(D3DXCreateTextureFromFileW(
+                      device, STDFunctions::stringToLPCWSTR(texturePath, widePathBuffer), &source)) &&
+                  surfaceCopy(source, record.texture);
+    if (source)
+        source->Release();
     if (!copied) {
         logError(kAddTexture, 2021, "Surface copy for new texture failed");
         record.texture->Release();
@@ -131,12 +141,14 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
     }
 
     bool buildsMipChain = mipMaps && (format == DXT1 || format == DXT3);
-    if (buildsMipChain) record.mipLevels = static_cast<std::uint8_t>(calculateMipLevels(record.width, record.height));
+    if (buildsMipChain)
+        record.mipLevels = static_cast<std::uint8_t>(calculateMipLevels(record.width, record.height));
 
     bool changedBefore = changed;
     appendTexture(record);
     std::int32_t index = static_cast<std::int32_t>(getTextureCount()) - 1;
-    log->logMessage(MessageLog::Info, "Added texture to archive: %s", kFile, kAddTexture, 2033, textureName.c_str());
+    log->logMessage(MessageLog::Info, "Added texture to archive: %s", kFile, kAddTexture, 2033,
+                    textureName.c_str());
 
     // The caller asked for the alpha channel and the mip chain; a record without them is not what it
     // asked for, so a failure of either takes the record out again.
@@ -165,8 +177,8 @@ bool TXDArchive::surfaceCopy(Texture*& source, Texture*& destination) {
         logError("TXD::TXDArchive::surfaceCopy", 1799, "Unable to get destination surface");
         return false;
     }
-    HRESULT result = D3DXLoadSurfaceFromSurface(destinationSurface, nullptr, nullptr, sourceSurface, nullptr, nullptr,
-                                                D3DX_FILTER_NONE, 0);
+    HRESULT result = D3DXLoadSurfaceFromSurface(destinationSurface, nullptr, nullptr, sourceSurface, nullptr,
+                                                nullptr, D3DX_FILTER_NONE, 0);
     sourceSurface->Release();
     destinationSurface->Release();
     return SUCCEEDED(result);
@@ -185,14 +197,15 @@ void logTextureCreateError(HRESULT& result, std::string name) {
         format = "Invalid call when trying to creating texture %s";
         line = 92;
     }
-    MessageLog::getInstance()->logMessage(MessageLog::Error, format, "txd\\TXDArchive", "TXD::logTextureCreateError",
-                                          line, name.c_str());
+    MessageLog::getInstance()->logMessage(MessageLog::Error, format, "txd\\TXDArchive",
+                                          "TXD::logTextureCreateError", line, name.c_str());
 }
 
 std::int32_t calculateMipLevels(std::int16_t width, std::int16_t height) {
     auto halvings = [](std::int16_t side) {
         std::int32_t count = 0;
-        for (std::int16_t value = side; value > 0; value = static_cast<std::int16_t>(value / 2)) ++count;
+        for (std::int16_t value = side; value > 0; value = static_cast<std::int16_t>(value / 2))
+            ++count;
         return count;
     };
     std::int32_t widthLevels = halvings(width);

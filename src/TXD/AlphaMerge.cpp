@@ -24,7 +24,8 @@ void logError(const char* function, int line, const char* format, const char* te
 // directly: one pass, no extra copies of either image.
 bool mergeAlpha(Texture* alphaValues, Texture* mixer, std::int64_t pixelCount) {
     D3DLOCKED_RECT alphaLock;
-    if (FAILED(alphaValues->LockRect(0, &alphaLock, nullptr, 0))) return false;
+    if (FAILED(alphaValues->LockRect(0, &alphaLock, nullptr, 0)))
+        return false;
     D3DLOCKED_RECT mixerLock;
     if (FAILED(mixer->LockRect(0, &mixerLock, nullptr, 0))) {
         alphaValues->UnlockRect(0);
@@ -32,7 +33,8 @@ bool mergeAlpha(Texture* alphaValues, Texture* mixer, std::int64_t pixelCount) {
     }
     const auto* alpha = static_cast<const std::uint8_t*>(alphaLock.pBits);
     auto* colour = static_cast<std::uint8_t*>(mixerLock.pBits);
-    for (std::int64_t i = 0; i < pixelCount; ++i) colour[4 * i + 3] = alpha[4 * i + 3];
+    for (std::int64_t i = 0; i < pixelCount; ++i)
+        colour[4 * i + 3] = alpha[4 * i + 3];
     mixer->UnlockRect(0);
     alphaValues->UnlockRect(0);
     return true;
@@ -44,8 +46,8 @@ bool TXDArchive::addAlphaChannelFromFile(std::int32_t textureIndex, Device*& dev
     MessageLog* log = MessageLog::getInstance();
     std::int32_t count = static_cast<std::int32_t>(getTextureCount());
     if (textureIndex < 0 || textureIndex >= count) {
-        log->logMessage(MessageLog::Error, "Texture index %i is outside list of textures %i", kFile, kFromFile, 979,
-                        textureIndex, count);
+        log->logMessage(MessageLog::Error, "Texture index %i is outside list of textures %i", kFile,
+                        kFromFile, 979, textureIndex, count);
         return false;
     }
     if (!STDFunctions::fileExists(alphaPath)) {
@@ -62,17 +64,18 @@ bool TXDArchive::addAlphaChannelFromFile(std::int32_t textureIndex, Device*& dev
     if (static_cast<std::int16_t>(info.Height) != record.height ||
         static_cast<std::int16_t>(info.Width) != record.width) {
         // Each pair reads height x width.
-        log->logMessage(MessageLog::Error,
-                        "Unable to add the alpha channel, the source texture is %ix%i and the destination texture "
-                        "is %ix%i",
-                        kFile, kFromFile, 1011, static_cast<int>(info.Height), static_cast<int>(info.Width),
-                        static_cast<int>(record.height), static_cast<int>(record.width));
+        log->logMessage(
+            MessageLog::Error,
+            "Unable to add the alpha channel, the source texture is %ix%i and the destination texture "
+            "is %ix%i",
+            kFile, kFromFile, 1011, static_cast<int>(info.Height), static_cast<int>(info.Width),
+            static_cast<int>(record.height), static_cast<int>(record.width));
         return false;
     }
 
     Texture* alphaTexture = nullptr;
-    HRESULT loaded =
-        D3DXCreateTextureFromFileW(device, STDFunctions::stringToLPCWSTR(alphaPath, widePathBuffer), &alphaTexture);
+    HRESULT loaded = D3DXCreateTextureFromFileW(
+        device, STDFunctions::stringToLPCWSTR(alphaPath, widePathBuffer), &alphaTexture);
     if (FAILED(loaded)) {
         logTextureCreateError(loaded, "None");
         logError(kFromFile, 1023, "Unable to complete the add alpha channel, alpha texture load failed");
@@ -87,18 +90,20 @@ bool TXDArchive::addAlphaChannelFromFile(std::int32_t textureIndex, Device*& dev
 
 bool TXDArchive::addAlphaChannelFromTexture(Device*& device, TextureRecord& record, Texture*& alphaTexture,
                                             std::int32_t& width, std::int32_t& height) {
-    MessageLog::getInstance()->logMessage(MessageLog::Info, "--- JUST GOT CALLED -- ", kFile, kFromTexture, 1212);
+    MessageLog::getInstance()->logMessage(MessageLog::Info, "--- JUST GOT CALLED -- ", kFile, kFromTexture,
+                                          1212);
 
     // Sizes come from the record; a negative one (a corrupt record) makes no working texture.
     UINT workingWidth = static_cast<UINT>(width < 0 ? 0 : width);
     UINT workingHeight = static_cast<UINT>(height < 0 ? 0 : height);
 
     Texture* alphaValues = nullptr;
-    HRESULT created = D3DXCreateTexture(device, workingWidth, workingHeight, 1, 0, kWorkingFormat, D3DPOOL_MANAGED,
-                                        &alphaValues);
+    HRESULT created = D3DXCreateTexture(device, workingWidth, workingHeight, 1, 0, kWorkingFormat,
+                                        D3DPOOL_MANAGED, &alphaValues);
     if (FAILED(created)) {
         logTextureCreateError(created, "None");
-        logError(kFromTexture, 1228, "Unable to complete the add alpha channel, create alpha value texture failed");
+        logError(kFromTexture, 1228,
+                 "Unable to complete the add alpha channel, create alpha value texture failed");
         return false;
     }
     if (!surfaceCopy(alphaTexture, alphaValues)) {
@@ -108,7 +113,8 @@ bool TXDArchive::addAlphaChannelFromTexture(Device*& device, TextureRecord& reco
     }
 
     Texture* mixer = nullptr;
-    created = D3DXCreateTexture(device, workingWidth, workingHeight, 1, 0, kWorkingFormat, D3DPOOL_MANAGED, &mixer);
+    created =
+        D3DXCreateTexture(device, workingWidth, workingHeight, 1, 0, kWorkingFormat, D3DPOOL_MANAGED, &mixer);
     if (FAILED(created)) {
         logTextureCreateError(created, "None");
         logError(kFromTexture, 1257, "Unable to complete the add alpha channel, create mixer texture failed");

@@ -1,8 +1,9 @@
 // The file output of one save. A regular file (or a missing one) is never written in place: the
 // archive goes into a temporary file beside it, which commit() syncs and renames over the path in one
 // step, so a failed save leaves the old file byte for byte. Anything else that already exists at the
-// path (a device, a pipe, /dev/stdout) is written directly, in one sequential pass, and never replaced. The stream keeps the first error
-// and ignores every later operation, so the writers can run straight through and ask once at the end.
+// path (a device, a pipe, /dev/stdout) is written directly, in one sequential pass, and never replaced. The
+// stream keeps the first error and ignores every later operation, so the writers can run straight through and
+// ask once at the end.
 #pragma once
 
 #include <cstddef>

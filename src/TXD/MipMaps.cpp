@@ -22,11 +22,13 @@ bool fillChain(Texture* source, Texture* chain) {
     IDirect3DSurface9* from = nullptr;
     IDirect3DSurface9* to = nullptr;
     if (FAILED(source->GetSurfaceLevel(0, &from)) || FAILED(chain->GetSurfaceLevel(0, &to))) {
-        if (from) from->Release();
+        if (from)
+            from->Release();
         logError(1541, "Unable to get the level 0 surfaces for MipMap generation");
         return false;
     }
-    HRESULT copied = D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr, D3DX_DEFAULT, 0);
+    HRESULT copied =
+        D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr, D3DX_DEFAULT, 0);
     from->Release();
     to->Release();
     if (FAILED(copied)) {
@@ -46,14 +48,14 @@ bool TXDArchive::generateMipMaps(const std::int32_t& textureIndex, Device*& devi
     MessageLog* log = MessageLog::getInstance();
     std::int32_t count = static_cast<std::int32_t>(getTextureCount());
     if (textureIndex < 0 || textureIndex >= count) {
-        log->logMessage(MessageLog::Error, "Texture index %i is outside list of textures %i", kFile, kFunction, 1512,
-                        textureIndex, count);
+        log->logMessage(MessageLog::Error, "Texture index %i is outside list of textures %i", kFile,
+                        kFunction, 1512, textureIndex, count);
         return false;
     }
     TextureRecord& record = getTexture(static_cast<std::uint32_t>(textureIndex));
     if (record.depth == 8 || record.depth == 32) {
-        log->logMessage(MessageLog::Info, "You can't generate MipMap's on an 8bit or 32bit texture", kFile, kFunction,
-                        1518);
+        log->logMessage(MessageLog::Info, "You can't generate MipMap's on an 8bit or 32bit texture", kFile,
+                        kFunction, 1518);
         return false;
     }
 
@@ -65,9 +67,10 @@ bool TXDArchive::generateMipMaps(const std::int32_t& textureIndex, Device*& devi
     std::int32_t levels = calculateMipLevels(record.width, record.height);
     Texture* chain = nullptr;
     if (FAILED(device->CreateTexture(static_cast<UINT>(record.width), static_cast<UINT>(record.height),
-                                     static_cast<UINT>(levels), 0, description.Format, D3DPOOL_MANAGED, &chain,
-                                     nullptr))) {
-        log->logMessage(MessageLog::Error, "Failed to create texture for MipMap generation", kFile, kFunction, 1535);
+                                     static_cast<UINT>(levels), 0, description.Format, D3DPOOL_MANAGED,
+                                     &chain, nullptr))) {
+        log->logMessage(MessageLog::Error, "Failed to create texture for MipMap generation", kFile, kFunction,
+                        1535);
         return false;
     }
     if (!fillChain(record.texture, chain)) {

@@ -61,8 +61,10 @@ private:
     void writeTextureStruct(ArchiveStream& stream, const std::int32_t& textureIndex);
     // generatePalette with a result: false when level 0 could not be read whole.
     bool collectPalette(std::uint32_t* palette, const std::int32_t& textureIndex, std::uint8_t* indices);
-    bool writePalettedData(const std::int32_t& textureIndex, ArchiveStream& stream, std::uint32_t& structSize);
-    bool writeCompressedData(const std::int32_t& textureIndex, ArchiveStream& stream, std::uint32_t& structSize);
+    bool writePalettedData(const std::int32_t& textureIndex, ArchiveStream& stream,
+                           std::uint32_t& structSize);
+    bool writeCompressedData(const std::int32_t& textureIndex, ArchiveStream& stream,
+                             std::uint32_t& structSize);
     bool writeUncompressedData(const std::int32_t& textureIndex, ArchiveStream& stream,
                                std::uint32_t& structSize);
 };

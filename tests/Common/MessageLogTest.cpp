@@ -1,9 +1,8 @@
-#include "Common/MessageLog.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "Common/MessageLog.h"
 #include "support/LogCapture.h"
 
 namespace {
@@ -14,14 +13,16 @@ TEST(MessageLog, GuardCountsTheUnexpandedFormatAgainstTheBuffer) {
     ASSERT_EQ(kFunction19.size(), 19u);
     LogCapture capture;
     std::string format1000(1000, 'x');
-    MessageLog::getInstance()->logMessage(MessageLog::Error, format1000.c_str(), "file", kFunction19.c_str(), 42);
+    MessageLog::getInstance()->logMessage(MessageLog::Error, format1000.c_str(), "file", kFunction19.c_str(),
+                                          42);
     ASSERT_EQ(capture.errors().size(), 1u);
     EXPECT_EQ(capture.errors()[0], kFunction19 +
                                        "(42) - MESSAGE PASSED WAS TO LONG, Increase the buffer size in "
                                        "MessageLog.h, current size: 1024");
 
     std::string format999(999, 'y');
-    MessageLog::getInstance()->logMessage(MessageLog::Error, format999.c_str(), "file", kFunction19.c_str(), 42);
+    MessageLog::getInstance()->logMessage(MessageLog::Error, format999.c_str(), "file", kFunction19.c_str(),
+                                          42);
     ASSERT_EQ(capture.errors().size(), 2u);
     // Expanded, then cut at 1023 characters: the prefix plus as much of the message as fits.
     const std::string line = capture.errors()[1];
@@ -51,9 +52,10 @@ TEST(MessageLog, RoutesByLevelInCallOrderAndStoresNothingForUnknownLevels) {
 
     EXPECT_EQ(capture.info(), (std::vector<std::string>{"F(1) - first 1", "F(4) - no directives"}));
     EXPECT_EQ(capture.warnings(), std::vector<std::string>{"F(2) - warned"});
-    EXPECT_EQ(capture.errors(), std::vector<std::string>{
-                                    "STDFunctions::stringToLPCWSTR(840) - String size: 600 is greater than max "
-                                    "length: 512"});
+    EXPECT_EQ(
+        capture.errors(),
+        std::vector<std::string>{"STDFunctions::stringToLPCWSTR(840) - String size: 600 is greater than max "
+                                 "length: 512"});
 }
 
 TEST(MessageLog, SourceFileDoesNotChangeTheLine) {
@@ -64,6 +66,8 @@ TEST(MessageLog, SourceFileDoesNotChangeTheLine) {
     EXPECT_EQ(capture.info()[0], capture.info()[1]);
 }
 
-TEST(MessageLog, IsOneInstance) { EXPECT_EQ(MessageLog::getInstance(), MessageLog::getInstance()); }
+TEST(MessageLog, IsOneInstance) {
+    EXPECT_EQ(MessageLog::getInstance(), MessageLog::getInstance());
+}
 
 }  // namespace

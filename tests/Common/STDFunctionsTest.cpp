@@ -1,10 +1,9 @@
-#include "Common/STDFunctions/STDFunctions.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "Common/STDFunctions/STDFunctions.h"
 #include "Common/WideStringBuffer.h"
 #include "ImageService/Win32.h"
 #include "support/LogCapture.h"
@@ -58,11 +57,12 @@ TEST(STDFunctions, FileNamesFromBothSeparators) {
         const char* path;
         const char* name;
     };
-    for (const Case& c : {Case{"C:\\art\\Wall.Brick.png", "Wall.Brick"}, Case{"C:\\art\\wall", "wall"},
-                          Case{"C:\\art\\.hidden", ""}, Case{"C:\\art\\a..png", "a."}, Case{"C:\\art\\name.", "name."},
-                          Case{"C:\\art\\a.b.", "a"}, Case{"C:\\art\\ tex .png", "tex"},
-                          Case{"art/Wall.Brick.png", "Wall.Brick"}, Case{"./tex.png", "tex"},
-                          Case{"caf\xC3\xA9/textur\xC3\xA9.png", "textur\xC3\xA9"}}) {
+    for (const Case& c :
+         {Case{"C:\\art\\Wall.Brick.png", "Wall.Brick"}, Case{"C:\\art\\wall", "wall"},
+          Case{"C:\\art\\.hidden", ""}, Case{"C:\\art\\a..png", "a."}, Case{"C:\\art\\name.", "name."},
+          Case{"C:\\art\\a.b.", "a"}, Case{"C:\\art\\ tex .png", "tex"},
+          Case{"art/Wall.Brick.png", "Wall.Brick"}, Case{"./tex.png", "tex"},
+          Case{"caf\xC3\xA9/textur\xC3\xA9.png", "textur\xC3\xA9"}}) {
         EXPECT_EQ(STDFunctions::getFileNameNoExtension(c.path), c.name) << c.path;
     }
 }
@@ -98,8 +98,9 @@ TEST(STDFunctions, WideningSignExtendsAndRefusesLongTexts) {
     STDFunctions::stringToLPCWSTR(std::string(512, 'p'), buffer.data());
     EXPECT_EQ(buffer[0], u'-');
     EXPECT_EQ(buffer[1], 0);
-    EXPECT_EQ(capture.errors(), std::vector<std::string>{"STDFunctions::stringToLPCWSTR(840) - String size: 512 is "
-                                                         "greater than max length: 512"});
+    EXPECT_EQ(capture.errors(),
+              std::vector<std::string>{"STDFunctions::stringToLPCWSTR(840) - String size: 512 is "
+                                       "greater than max length: 512"});
     // The refusal names no file, not even one called "-".
     EXPECT_EQ(ImageService::narrowPath(buffer.data()), "");
 

@@ -62,7 +62,7 @@ std::vector<std::uint8_t> pixelBytes(D3DFORMAT format, const std::uint8_t* rgba,
 constexpr D3DFORMAT kPixelFormats[] = {D3DFMT_R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_A8B8G8R8};
 
 class ConversionTest : public ::testing::Test {
-  protected:
+protected:
     void TearDown() override { TestSeams::clearFaults(); }
 };
 

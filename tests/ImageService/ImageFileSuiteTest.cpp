@@ -40,7 +40,7 @@ struct Image {
 };
 
 class ImageFileSuiteTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         direct3D = Direct3DCreate9(D3D_SDK_VERSION);
         ASSERT_NE(direct3D, nullptr);

@@ -28,7 +28,7 @@ std::u16string widen(const std::string& path) {
 }
 
 class ImageFileTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         direct3D = Direct3DCreate9(D3D_SDK_VERSION);
         ASSERT_NE(direct3D, nullptr);

@@ -31,7 +31,7 @@ std::vector<std::uint8_t> levelOf(IDirect3DTexture9* texture, UINT level) {
 }
 
 class MipFilterTest : public ::testing::Test {
-  protected:
+protected:
     void TearDown() override { TestSeams::clearFaults(); }
 };
 

@@ -1,10 +1,9 @@
-#include "ImageService/Texture.h"
-
 #include <gtest/gtest.h>
 
 #include "ImageService/D3DX.h"
 #include "ImageService/Device.h"
 #include "ImageService/TestSeams.h"
+#include "ImageService/Texture.h"
 
 namespace {
 
@@ -26,13 +25,14 @@ TEST_F(TextureTest, LocksGivePackedRowsForEveryFormat) {
         INT pitch;
         std::size_t size;
     };
-    for (const Case& c : {Case{D3DFMT_A8R8G8B8, 5, 3, 20, 60}, Case{D3DFMT_X8R8G8B8, 2, 2, 8, 16},
-                          Case{D3DFMT_A8B8G8R8, 1, 1, 4, 4}, Case{D3DFMT_R8G8B8, 3, 2, 9, 18},
-                          Case{D3DFMT_DXT1, 256, 256, 512, 32768}, Case{D3DFMT_DXT3, 256, 256, 1024, 65536},
-                          Case{D3DFMT_DXT1, 2, 2, 8, 8}, Case{D3DFMT_DXT3, 1, 1, 16, 16},
-                          Case{D3DFMT_DXT5, 8, 4, 32, 32}}) {
+    for (const Case& c :
+         {Case{D3DFMT_A8R8G8B8, 5, 3, 20, 60}, Case{D3DFMT_X8R8G8B8, 2, 2, 8, 16},
+          Case{D3DFMT_A8B8G8R8, 1, 1, 4, 4}, Case{D3DFMT_R8G8B8, 3, 2, 9, 18},
+          Case{D3DFMT_DXT1, 256, 256, 512, 32768}, Case{D3DFMT_DXT3, 256, 256, 1024, 65536},
+          Case{D3DFMT_DXT1, 2, 2, 8, 8}, Case{D3DFMT_DXT3, 1, 1, 16, 16}, Case{D3DFMT_DXT5, 8, 4, 32, 32}}) {
         IDirect3DTexture9* texture = nullptr;
-        ASSERT_EQ(IDirect3DTexture9::create(c.width, c.height, 1, 0, c.format, D3DPOOL_MANAGED, &texture), D3D_OK);
+        ASSERT_EQ(IDirect3DTexture9::create(c.width, c.height, 1, 0, c.format, D3DPOOL_MANAGED, &texture),
+                  D3D_OK);
         D3DLOCKED_RECT locked;
         ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
         EXPECT_EQ(locked.Pitch, c.pitch) << formatInfo(c.format)->name;

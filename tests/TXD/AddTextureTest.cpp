@@ -33,8 +33,8 @@ protected:
     // Adds with the given format and mask; the archive's texture count and liveness are checked by callers.
     bool add(TXD::TXDArchive& archive, const std::string& image, TXD::TextureFormat format, bool mips = false,
              const std::string& alpha = "", const std::string& alphaName = "") {
-        return archive.addTexture(device, folder / image, "tex", format, mips, alpha.empty() ? "" : folder / alpha,
-                                  alphaName);
+        return archive.addTexture(device, folder / image, "tex", format, mips,
+                                  alpha.empty() ? "" : folder / alpha, alphaName);
     }
     std::vector<std::uint8_t> level(TXD::TXDArchive& archive, UINT index, UINT levelIndex = 0) {
         IDirect3DTexture9* texture = archive.getTexture(index).texture;
@@ -59,16 +59,18 @@ TEST_F(ArchiveTest, RecordValuesFollowTheFormatChoice) {
         std::uint32_t raster;
         D3DFORMAT textureFormat;
     };
-    for (const Case& c : {Case{TXD::DXT1, false, 16, 1, 0x200, D3DFMT_DXT1}, Case{TXD::DXT1, true, 16, 1, 0x100, D3DFMT_DXT1},
-                          Case{TXD::DXT3, true, 16, 3, 0x300, D3DFMT_DXT3}, Case{TXD::DXT3, false, 16, 3, 0x300, D3DFMT_DXT3},
-                          Case{TXD::Bits32, true, 32, 0, 0x500, D3DFMT_A8R8G8B8},
-                          Case{TXD::Bits32, false, 32, 0, 0x600, D3DFMT_X8R8G8B8},
-                          Case{TXD::Bits8, true, 8, 0, 0x2500, D3DFMT_A8R8G8B8},
-                          Case{TXD::Bits8, false, 8, 0, 0x2600, D3DFMT_A8R8G8B8},
-                          Case{static_cast<TXD::TextureFormat>(9), false, 16, 1, 0, D3DFMT_DXT1}}) {
+    for (const Case& c :
+         {Case{TXD::DXT1, false, 16, 1, 0x200, D3DFMT_DXT1}, Case{TXD::DXT1, true, 16, 1, 0x100, D3DFMT_DXT1},
+          Case{TXD::DXT3, true, 16, 3, 0x300, D3DFMT_DXT3}, Case{TXD::DXT3, false, 16, 3, 0x300, D3DFMT_DXT3},
+          Case{TXD::Bits32, true, 32, 0, 0x500, D3DFMT_A8R8G8B8},
+          Case{TXD::Bits32, false, 32, 0, 0x600, D3DFMT_X8R8G8B8},
+          Case{TXD::Bits8, true, 8, 0, 0x2500, D3DFMT_A8R8G8B8},
+          Case{TXD::Bits8, false, 8, 0, 0x2600, D3DFMT_A8R8G8B8},
+          Case{static_cast<TXD::TextureFormat>(9), false, 16, 1, 0, D3DFMT_DXT1}}) {
         TXD::TXDArchive archive;
         LogCapture capture;
-        ASSERT_TRUE(add(archive, "img.png", c.format, true, c.alpha ? "mask.png" : "", c.alpha ? "mask" : ""));
+        ASSERT_TRUE(
+            add(archive, "img.png", c.format, true, c.alpha ? "mask.png" : "", c.alpha ? "mask" : ""));
         ASSERT_EQ(archive.getTextureCount(), 1u);
         const TXD::TextureRecord& record = archive.getTexture(0);
         EXPECT_EQ(record.depth, c.depth);
@@ -104,7 +106,8 @@ TEST_F(ArchiveTest, ThirtyTwoBitRecordsHoldTheExactPixels) {
     TXD::TXDArchive opaque;
     ASSERT_TRUE(add(opaque, "img.png", TXD::Bits32));
     std::vector<std::uint8_t> noAlpha = level(opaque, 0);
-    for (std::size_t i = 3; i < noAlpha.size(); i += 4) ASSERT_EQ(noAlpha[i], 255);
+    for (std::size_t i = 3; i < noAlpha.size(); i += 4)
+        ASSERT_EQ(noAlpha[i], 255);
 }
 
 TEST_F(ArchiveTest, AlphaMergeTakesOnlyTheAlphaByte) {
@@ -117,7 +120,8 @@ TEST_F(ArchiveTest, AlphaMergeTakesOnlyTheAlphaByte) {
     TXD::TXDArchive archive;
     ASSERT_TRUE(add(archive, "colour.png", TXD::Bits32, false, "alpha.png", "alpha"));
     std::vector<std::uint8_t> bytes = level(archive, 0);
-    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 4, bytes.begin() + 8), (std::vector<std::uint8_t>{17, 34, 51, 127}));
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 4, bytes.begin() + 8),
+              (std::vector<std::uint8_t>{17, 34, 51, 127}));
     EXPECT_EQ(bytes[3], 0);
     EXPECT_EQ(bytes[15 * 4 + 3], 255);
 }
@@ -183,8 +187,9 @@ TEST_F(ArchiveTest, MipGenerationRefusals) {
     EXPECT_FALSE(archive.generateMipMaps(-1, device));
     EXPECT_FALSE(archive.generateMipMaps(1, device));
     EXPECT_FALSE(archive.generateMipMaps(0, device));
-    EXPECT_EQ(capture.info(), std::vector<std::string>{"TXD::TXDArchive::generateMipMaps(1518) - You can't generate "
-                                                       "MipMap's on an 8bit or 32bit texture"});
+    EXPECT_EQ(capture.info(),
+              std::vector<std::string>{"TXD::TXDArchive::generateMipMaps(1518) - You can't generate "
+                                       "MipMap's on an 8bit or 32bit texture"});
     EXPECT_EQ(capture.errors().size(), 2u);
     EXPECT_EQ(archive.getTexture(0).mipLevels, 1);
     EXPECT_FALSE(archive.changed);
@@ -202,26 +207,33 @@ TEST_F(ArchiveTest, EveryFailureLeavesTheArchiveAsItWas) {
     };
     const char* kCopy = "TXD::TXDArchive::addTexture(2021) - Surface copy for new texture failed";
     for (const Case& c : {
-             Case{Operation::D3DXGetImageInfoFromFile, 0, TXD::DXT3, false, "Unable to get information for texture file"},
-             Case{Operation::D3DXGetImageInfoFromFile, 1, TXD::DXT3, false, "Unable to get information for alpha file"},
+             Case{Operation::D3DXGetImageInfoFromFile, 0, TXD::DXT3, false,
+                  "Unable to get information for texture file"},
+             Case{Operation::D3DXGetImageInfoFromFile, 1, TXD::DXT3, false,
+                  "Unable to get information for alpha file"},
              Case{Operation::D3DXCreateTexture, 0, TXD::DXT3, false, "(2011) - Unable to create new texture"},
              Case{Operation::D3DXCreateTextureFromFile, 0, TXD::DXT3, false, kCopy},
              Case{Operation::LoadSurfaceFromSurface, 0, TXD::DXT3, false, kCopy},
              Case{Operation::GetSurfaceLevel, 0, TXD::DXT3, false, kCopy},
              Case{Operation::GetSurfaceLevel, 1, TXD::DXT3, false, kCopy},
              // Inside the merge: the alpha file's header is read for the third time, then textures are made.
-             Case{Operation::D3DXGetImageInfoFromFile, 2, TXD::DXT3, false, "unable to get Image Information"},
+             Case{Operation::D3DXGetImageInfoFromFile, 2, TXD::DXT3, false,
+                  "unable to get Image Information"},
              Case{Operation::D3DXCreateTextureFromFile, 1, TXD::DXT3, false, "alpha texture load failed"},
              Case{Operation::D3DXCreateTexture, 1, TXD::DXT3, false, "create alpha value texture failed"},
              Case{Operation::LoadSurfaceFromSurface, 1, TXD::DXT3, false, "Surface copy of source alpha"},
              Case{Operation::D3DXCreateTexture, 2, TXD::DXT3, false, "create mixer texture failed"},
              Case{Operation::LoadSurfaceFromSurface, 2, TXD::DXT3, false, "onto the mixer texture"},
-             Case{Operation::LockRect, 0, TXD::DXT3, false, "Unable to lock the textures for the alpha merge"},
-             Case{Operation::LockRect, 1, TXD::DXT3, false, "Unable to lock the textures for the alpha merge"},
-             Case{Operation::LoadSurfaceFromSurface, 3, TXD::DXT3, false, "Unable to copy the mixer onto the source"},
+             Case{Operation::LockRect, 0, TXD::DXT3, false,
+                  "Unable to lock the textures for the alpha merge"},
+             Case{Operation::LockRect, 1, TXD::DXT3, false,
+                  "Unable to lock the textures for the alpha merge"},
+             Case{Operation::LoadSurfaceFromSurface, 3, TXD::DXT3, false,
+                  "Unable to copy the mixer onto the source"},
              // The mip chain, after a successful merge.
              Case{Operation::GetLevelDesc, 0, TXD::DXT3, true, "(1524)"},
-             Case{Operation::CreateTexture, 0, TXD::DXT3, true, "Failed to create texture for MipMap generation"},
+             Case{Operation::CreateTexture, 0, TXD::DXT3, true,
+                  "Failed to create texture for MipMap generation"},
              Case{Operation::GetSurfaceLevel, 8, TXD::DXT3, true, "(1541)"},
              Case{Operation::LoadSurfaceFromSurface, 4, TXD::DXT3, true, "(1549)"},
              Case{Operation::FilterTexture, 0, TXD::DXT3, true, "(1556)"},
@@ -250,10 +262,11 @@ TEST_F(ArchiveTest, CreationErrorsAreNamed) {
         HRESULT code;
         const char* line;
     };
-    for (const Case& c : {Case{D3DERR_OUTOFVIDEOMEMORY, "(98) - Out of video memory when trying to creating texture tex"},
-                          Case{D3DERR_INVALIDDEVICE, "(104) - Invalid device when trying to creating texture tex"},
-                          Case{D3DERR_INVALIDCALL, "(92) - Invalid call when trying to creating texture tex"},
-                          Case{E_OUTOFMEMORY, "(110) - Unable to create texture tex"}}) {
+    for (const Case& c :
+         {Case{D3DERR_OUTOFVIDEOMEMORY, "(98) - Out of video memory when trying to creating texture tex"},
+          Case{D3DERR_INVALIDDEVICE, "(104) - Invalid device when trying to creating texture tex"},
+          Case{D3DERR_INVALIDCALL, "(92) - Invalid call when trying to creating texture tex"},
+          Case{E_OUTOFMEMORY, "(110) - Unable to create texture tex"}}) {
         TXD::TXDArchive archive;
         LogCapture capture;
         TestSeams::injectFault(Operation::D3DXCreateTexture, c.code);

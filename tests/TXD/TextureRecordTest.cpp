@@ -1,5 +1,3 @@
-#include "TXD/TextureRecord.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -7,6 +5,7 @@
 #include "Common/WideStringBuffer.h"
 #include "ImageService/TestSeams.h"
 #include "TXD/TXDArchive.h"
+#include "TXD/TextureRecord.h"
 
 namespace {
 
@@ -14,7 +13,8 @@ using ImageService::IDirect3DTexture9;
 
 IDirect3DTexture9* makeTexture() {
     IDirect3DTexture9* texture = nullptr;
-    EXPECT_EQ(IDirect3DTexture9::create(4, 4, 1, 0, ImageService::D3DFMT_DXT1, ImageService::D3DPOOL_MANAGED, &texture),
+    EXPECT_EQ(IDirect3DTexture9::create(4, 4, 1, 0, ImageService::D3DFMT_DXT1, ImageService::D3DPOOL_MANAGED,
+                                        &texture),
               ImageService::D3D_OK);
     return texture;
 }
@@ -95,13 +95,17 @@ TEST(TXDArchive, DestructionReleasesEveryTextureOnce) {
             archive.appendTexture(record);
         }
         // Keep each texture alive past the archive to see the archive drop exactly its own reference.
-        for (IDirect3DTexture9* texture : made) texture->AddRef();
+        for (IDirect3DTexture9* texture : made)
+            texture->AddRef();
         // Growth of the list keeps every record and its texture in order.
-        for (int i = 0; i < 100; ++i) archive.appendTexture(TXD::TextureRecord{});
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(archive.getTexture(i).texture, made[i]);
+        for (int i = 0; i < 100; ++i)
+            archive.appendTexture(TXD::TextureRecord{});
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(archive.getTexture(i).texture, made[i]);
         archive.textures.resize(3);
     }
-    for (IDirect3DTexture9* texture : made) EXPECT_EQ(texture->Release(), 0u);
+    for (IDirect3DTexture9* texture : made)
+        EXPECT_EQ(texture->Release(), 0u);
     EXPECT_EQ(ImageService::TestSeams::liveObjectCount(), before);
 }
 

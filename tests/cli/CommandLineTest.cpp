@@ -45,7 +45,8 @@ struct SingleTexture {
 SingleTexture readSingleTexture(const std::string& file) {
     SingleTexture t;
     EXPECT_GE(file.size(), 156u);
-    if (file.size() < 156) return t;
+    if (file.size() < 156)
+        return t;
     EXPECT_EQ(u32(file, 0), 0x16u);
     EXPECT_EQ(u32(file, 4) + 12, file.size());
     EXPECT_EQ(u32(file, 24), 1u);
@@ -73,7 +74,9 @@ Rgba decodeBlocks(const SingleTexture& t) {
 class CommandLine : public ::testing::Test {
 protected:
     TempFolder folder;
-    RunResult run(const std::vector<std::string>& arguments) { return runQuillpack(arguments, folder.path()); }
+    RunResult run(const std::vector<std::string>& arguments) {
+        return runQuillpack(arguments, folder.path());
+    }
     bool exists(const std::string& name) { return std::filesystem::exists(folder / name); }
 };
 
@@ -83,11 +86,12 @@ TEST_F(CommandLine, RefusesUnusableArgumentsWithTheirExactLines) {
         std::vector<std::string> arguments;
         std::string lines;
     };
-    for (const Case& c : {Case{{}, kUsage}, Case{{"tex.png"}, kUsage},
-                          Case{{"missing.png", "out.txd"}, "Texture file path is invalid: missing.png \n"},
-                          Case{{"tex.png", "nowhere/out.txd"}, "Output folder for the file is not valid: nowhere"},
-                          Case{{"tex.png", "out.txd", "mask.png"}, "Alpha channel file is not valid: mask.png"},
-                          Case{{"", "out.txd"}, "Texture file path is invalid:  \n"}}) {
+    for (const Case& c :
+         {Case{{}, kUsage}, Case{{"tex.png"}, kUsage},
+          Case{{"missing.png", "out.txd"}, "Texture file path is invalid: missing.png \n"},
+          Case{{"tex.png", "nowhere/out.txd"}, "Output folder for the file is not valid: nowhere"},
+          Case{{"tex.png", "out.txd", "mask.png"}, "Alpha channel file is not valid: mask.png"},
+          Case{{"", "out.txd"}, "Texture file path is invalid:  \n"}}) {
         RunResult result = run(c.arguments);
         EXPECT_EQ(result.out, kBanner + c.lines + kInvalid);
         EXPECT_EQ(result.exitCode, 1);
@@ -146,7 +150,8 @@ TEST_F(CommandLine, AlphaImageWithoutAlphaMakesTheTextureOpaque) {
     writeJpeg(folder / "mask.jpg", Rgba::pattern(16, 16));
     ASSERT_EQ(run({"tex.png", "out.txd", "mask.jpg"}).exitCode, 0);
     Rgba decoded = decodeBlocks(readSingleTexture(readFile(folder / "out.txd")));
-    for (std::size_t i = 3; i < decoded.pixels.size(); i += 4) ASSERT_EQ(decoded.pixels[i], 255);
+    for (std::size_t i = 3; i < decoded.pixels.size(); i += 4)
+        ASSERT_EQ(decoded.pixels[i], 255);
 }
 
 TEST_F(CommandLine, EveryInputFormatPacks) {
@@ -163,7 +168,8 @@ TEST_F(CommandLine, EveryInputFormatPacks) {
 
 TEST_F(CommandLine, Dxt1DdsKeepsItsBlocksExactly) {
     std::vector<std::uint8_t> blocks(8 * 4);
-    for (std::size_t i = 0; i < blocks.size(); ++i) blocks[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        blocks[i] = static_cast<std::uint8_t>(i * 37 + 11);
     // Four-colour mode in every block: colour 0 above colour 1.
     for (std::size_t b = 0; b < 4; ++b) {
         blocks[b * 8 + 1] = 0xF0;
@@ -199,14 +205,16 @@ TEST_F(CommandLine, RefusalsExplainOnStandardErrorAndLeaveNoFile) {
           Case{{"tall.png", "keep.txd"}, "Texture height for tall is not a power of two: 12"},
           Case{{"junk.png", "keep.txd"}, "Unable to get information for texture file junk.png"},
           Case{{"cut.png", "keep.txd"}, "Unable to get information for texture file cut.png"},
-          Case{{"damaged.png", "keep.txd"}, "TXD::TXDArchive::addTexture(2021) - Surface copy for new texture failed"},
+          Case{{"damaged.png", "keep.txd"},
+               "TXD::TXDArchive::addTexture(2021) - Surface copy for new texture failed"},
           Case{{"tex.png", "keep.txd", "small.png"}, "with alpha small because image width is different"},
           Case{{"tex.png", "keep.txd", "junk.png"}, "Unable to get information for alpha file junk.png"}}) {
         RunResult result = run(c.arguments);
         EXPECT_EQ(result.exitCode, 1) << c.reason;
         EXPECT_EQ(result.out, kBanner + "Unable to create textureFailed to save file: keep.txd");
         EXPECT_NE(result.err.find(c.reason), std::string::npos) << c.reason << " not in: " << result.err;
-        EXPECT_EQ(result.err.find("resources"), std::string::npos) << "optional resources are no failure reason";
+        EXPECT_EQ(result.err.find("resources"), std::string::npos)
+            << "optional resources are no failure reason";
         EXPECT_EQ(readFile(folder / "keep.txd"), "previous archive");
     }
     std::size_t entries = std::distance(std::filesystem::directory_iterator(folder.path()), {});
@@ -218,8 +226,9 @@ TEST_F(CommandLine, EmptyAlphaNameIsShownAsTheTextureNameWithSuffix) {
     writePng(folder / ".png", Rgba::pattern(16, 8));
     RunResult result = run({"tex.png", "out.txd", ".png"});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.err.find("Unable to add the texture tex with alpha tex_a because image height is different"),
-              std::string::npos)
+    EXPECT_NE(
+        result.err.find("Unable to add the texture tex with alpha tex_a because image height is different"),
+        std::string::npos)
         << result.err;
 }
 

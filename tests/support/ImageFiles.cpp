@@ -27,7 +27,8 @@ void save(const std::string& path, const std::string& bytes) {
 Rgba Rgba::filled(std::uint32_t width, std::uint32_t height, std::uint8_t r, std::uint8_t g, std::uint8_t b,
                   std::uint8_t a) {
     Rgba image{width, height, {}};
-    for (std::size_t i = 0; i < std::size_t(width) * height; ++i) image.pixels.insert(image.pixels.end(), {r, g, b, a});
+    for (std::size_t i = 0; i < std::size_t(width) * height; ++i)
+        image.pixels.insert(image.pixels.end(), {r, g, b, a});
     return image;
 }
 
@@ -85,7 +86,8 @@ void writeBmp(const std::string& path, const Rgba& image) {
     put32(out, image.height);
     put16(out, 1);
     put16(out, 24);
-    for (int i = 0; i < 6; ++i) put32(out, 0);
+    for (int i = 0; i < 6; ++i)
+        put32(out, 0);
     for (std::uint32_t y = image.height; y-- > 0;) {
         std::string row;
         for (std::uint32_t x = 0; x < image.width; ++x) {
@@ -133,13 +135,16 @@ void writeDxt1Dds(const std::string& path, std::uint32_t width, std::uint32_t he
     put32(out, static_cast<std::uint32_t>(blocks.size()));
     put32(out, 0);
     put32(out, 1);
-    for (int i = 0; i < 11; ++i) put32(out, 0);
+    for (int i = 0; i < 11; ++i)
+        put32(out, 0);
     put32(out, 32);
     put32(out, 0x4);  // FourCC
     out += "DXT1";
-    for (int i = 0; i < 5; ++i) put32(out, 0);
+    for (int i = 0; i < 5; ++i)
+        put32(out, 0);
     put32(out, 0x1000);
-    for (int i = 0; i < 4; ++i) put32(out, 0);
+    for (int i = 0; i < 4; ++i)
+        put32(out, 0);
     out.append(reinterpret_cast<const char*>(blocks.data()), blocks.size());
     save(path, out);
 }
@@ -148,11 +153,13 @@ double psnr(const Rgba& a, const Rgba& b, bool withAlpha) {
     double sum = 0;
     std::size_t count = 0;
     for (std::size_t i = 0; i < a.pixels.size(); ++i) {
-        if (i % 4 == 3 && !withAlpha) continue;
+        if (i % 4 == 3 && !withAlpha)
+            continue;
         double d = double(a.pixels[i]) - double(b.pixels[i]);
         sum += d * d;
         ++count;
     }
-    if (sum == 0) return 99.0;
+    if (sum == 0)
+        return 99.0;
     return 10.0 * std::log10(255.0 * 255.0 / (sum / double(count)));
 }

@@ -10,17 +10,17 @@ struct Rgba {
     std::uint32_t height = 0;
     std::vector<std::uint8_t> pixels;  // R, G, B, A per pixel, rows from the top
 
-    static Rgba filled(std::uint32_t width, std::uint32_t height, std::uint8_t r, std::uint8_t g, std::uint8_t b,
-                       std::uint8_t a = 255);
+    static Rgba filled(std::uint32_t width, std::uint32_t height, std::uint8_t r, std::uint8_t g,
+                       std::uint8_t b, std::uint8_t a = 255);
     // A smooth gradient with some texture, the kind block compression handles well but not exactly.
     static Rgba pattern(std::uint32_t width, std::uint32_t height, bool withAlpha = false);
     std::uint8_t* at(std::uint32_t x, std::uint32_t y) { return &pixels[(std::size_t(y) * width + x) * 4]; }
 };
 
 void writePng(const std::string& path, const Rgba& image, bool withAlpha = true);
-void writeBmp(const std::string& path, const Rgba& image);       // 24-bit, bottom-up
-void writeTga(const std::string& path, const Rgba& image);       // 32-bit, uncompressed
-void writeJpeg(const std::string& path, const Rgba& image);      // quality 95
+void writeBmp(const std::string& path, const Rgba& image);   // 24-bit, bottom-up
+void writeTga(const std::string& path, const Rgba& image);   // 32-bit, uncompressed
+void writeJpeg(const std::string& path, const Rgba& image);  // quality 95
 void writeDxt1Dds(const std::string& path, std::uint32_t width, std::uint32_t height,
                   const std::vector<std::uint8_t>& blocks);
 

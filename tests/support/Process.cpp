@@ -29,12 +29,14 @@ RunResult runQuillpack(const std::vector<std::string>& arguments, const std::str
     if (child == 0) {
         dup2(outFd, STDOUT_FILENO);
         dup2(errFd, STDERR_FILENO);
-        if (chdir(workingFolder.c_str()) != 0) _exit(126);
+        if (chdir(workingFolder.c_str()) != 0)
+            _exit(126);
         std::vector<char*> argv;
         std::string program = QUILLPACK_EXE;
         argv.push_back(program.data());
         std::vector<std::string> copies = arguments;
-        for (std::string& argument : copies) argv.push_back(argument.data());
+        for (std::string& argument : copies)
+            argv.push_back(argument.data());
         argv.push_back(nullptr);
         execv(program.c_str(), argv.data());
         _exit(127);

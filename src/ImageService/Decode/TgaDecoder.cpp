@@ -134,7 +134,7 @@ HRESULT parseLayout(ByteView file, TgaLayout* layout) {
 
 // Places the file's pixels, which come row by row from the stated origin, in top-down order.
 class PixelWriter {
-  public:
+public:
     PixelWriter(const TgaLayout& layout, std::uint8_t* bytes) : layout(layout), bytes(bytes) {}
     void put(const std::uint8_t* source) {
         std::size_t row = layout.topOrigin ? y : layout.height - 1 - y;
@@ -146,7 +146,7 @@ class PixelWriter {
         }
     }
 
-  private:
+private:
     const TgaLayout& layout;
     std::uint8_t* bytes;
     std::uint32_t x = 0;

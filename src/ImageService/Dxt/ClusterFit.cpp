@@ -20,8 +20,8 @@ struct Best {
 
     DXT_INLINE void take(F8 s, I8 c) {
         const I8 better = s > score;
-        score = better ? s : score;
-        code = better ? c : code;
+        score = select(better, s, score);
+        code = select(better, c, code);
     }
     // Highest score over the lanes; ties go to the lowest code so the result does not depend on
     // the vector width.
@@ -42,13 +42,14 @@ struct Best {
 // Rounds to the nearest multiple of 255/levels; the added constant pushes the fraction bits out of a
 // float, which rounds without needing SSE4.1.
 DXT_INLINE F8 snap(F8 v, float levels) {
+    if (!g_tuning.snap) return v;
     const F8 x = v * (levels / 255.0f) + 12582912.0f;
     return (x - 12582912.0f) * (255.0f / levels);
 }
 
 DXT_INLINE F8 clamp255(F8 v) {
-    v = v < 0.0f ? F8{} : v;
-    return v > 255.0f ? F8{} + 255.0f : v;
+    v = select(v < 0.0f, F8{}, v);
+    return select(v > 255.0f, F8{} + 255.0f, v);
 }
 
 // Minus the squared error of a cut's least-squares endpoints once they are clamped and rounded to
@@ -56,7 +57,7 @@ DXT_INLINE F8 clamp255(F8 v) {
 // cuts whose endpoints lie far outside the colour cube and that no block can store.
 DXT_INLINE F8 cutScore(F8 axR, F8 axG, F8 axB, F8 bxR, F8 bxG, F8 bxB, F8 alpha2, F8 beta2, F8 ab) {
     const F8 det = alpha2 * beta2 - ab * ab;
-    const F8 f = 1.0f / (det > 0.01f ? det : F8{} + 1.0f);
+    const F8 f = 1.0f / select(det > 0.01f, det, F8{} + 1.0f);
     const F8 aR = snap(clamp255((axR * beta2 - bxR * ab) * f), 31.0f);
     const F8 aG = snap(clamp255((axG * beta2 - bxG * ab) * f), 63.0f);
     const F8 aB = snap(clamp255((axB * beta2 - bxB * ab) * f), 31.0f);
@@ -102,7 +103,7 @@ DXT_INLINE void scoreFour(const SortedPoints& p, int i, int j, int kStart, int k
         const F8 beta2 = d + (4.0f * c + b) * (1.0f / 9.0f);
         const F8 ab = (b + c) * (2.0f / 9.0f);
         const I8 ok = (alpha2 * beta2 - ab * ab > 0.01f) & (kf <= float(kEnd));
-        const F8 score = ok ? cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab) : F8{} - FLT_MAX;
+        const F8 score = select(ok, cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab), F8{} - FLT_MAX);
         const I8 code = I8{} + code3(i, j, 0) + I8{0, 1, 2, 3, 4, 5, 6, 7} + k;
         best.take(score, code);
     }
@@ -134,7 +135,7 @@ DXT_INLINE void scoreThree(const SortedPoints& p, int i, int jStart, int jEnd, B
         const F8 alpha2 = a + ab;
         const F8 beta2 = c + ab;
         const I8 ok = (alpha2 * beta2 - ab * ab > 0.01f) & (jf <= float(jEnd));
-        const F8 score = ok ? cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab) : F8{} - FLT_MAX;
+        const F8 score = select(ok, cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab), F8{} - FLT_MAX);
         const I8 code = I8{} + code3(0, i, 0) + I8{0, 1, 2, 3, 4, 5, 6, 7} + j;
         best.take(score, code);
     }

@@ -75,7 +75,7 @@ DXT_INLINE void principalAxis(const float* const* pts, const float* w, int n, fl
     } else {
         v[0] = cov[2], v[1] = cov[4], v[2] = cov[5];
     }
-    for (int it = 0; it < 8; ++it) {
+    for (int it = 0; it < g_tuning.pcaIters; ++it) {
         const float x = cov[0] * v[0] + cov[1] * v[1] + cov[2] * v[2];
         const float y = cov[1] * v[0] + cov[3] * v[1] + cov[4] * v[2];
         const float z = cov[2] * v[0] + cov[4] * v[1] + cov[5] * v[2];
@@ -132,6 +132,13 @@ DXT_KERNEL void encodeColourBlock(const ColourBlock& block, bool allowThree, std
         return;
     }
 
+    if (n == 2 && g_tuning.twoColour) {
+        // Two colours: they are the natural endpoints; only storage rounding is left to settle.
+        const float e0[3] = {pr[0], pg[0], pb[0]};
+        const float e1[3] = {pr[1], pg[1], pb[1]};
+        writeBlock(refine(block, fourAllowed ? Mode::Four : Mode::Three, e0, e1, g_tuning.effort), out);
+        return;
+    }
     const float* pts[3] = {pr, pg, pb};
     float axis[3];
     principalAxis(pts, pw, n, axis);
@@ -182,7 +189,7 @@ DXT_KERNEL void encodeColourBlock(const ColourBlock& block, bool allowThree, std
         if (full.error < best.error) {
             best = full;
         }
-        if (fourAllowed && allowThree && tu.tryThree && best.error > 0.0f) {
+        if (fourAllowed && allowThree && tu.tryThree && best.error > tu.threeThreshold) {
             const Encoded three = fit(Mode::Three, tu.radius3, tu.effort);
             if (three.error < best.error) {
                 best = three;

@@ -38,6 +38,13 @@ DXT_INLINE F8 loadF8(const float* p) {
     return v;
 }
 typedef float F4 __attribute__((vector_size(16)));
+
+// Lane-wise mask ? a : b. Written with bit operations because GCC lowers the vector ?: operator
+// lane by lane when the vector is wider than the target's registers.
+template <class V, class M>
+DXT_INLINE V select(M mask, V a, V b) {
+    return (V)((mask & (M)a) | (~mask & (M)b));
+}
 // Pairwise halving keeps the reduction's dependency chain short (and its rounding independent of
 // the vector width the clone runs at).
 DXT_INLINE float sum16(F16 v) {
@@ -137,6 +144,12 @@ struct Tuning {
     float threshold = -1.0f;  // blocks whose quick fit errs less are done
     int quickRadius = 1;
     int quickEffort = 0;
+    float threeThreshold = 0.0f;  // try the three-colour palette only above this error
+    float localThreshold = 0.0f;  // unit endpoint moves only above this error
+    bool twoColour = false;
+    bool snap = true;
+    int pcaIters = 8;
+    bool directional = false;
 };
 extern Tuning g_tuning;
 

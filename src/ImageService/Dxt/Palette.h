@@ -63,8 +63,8 @@ DXT_INLINE Encoded evaluate(const ColourBlock& block, const Endpoints& ends, Mod
         const F16 db = b - pal.v[k][2];
         const F16 d = dr * dr + dg * dg + db * db;
         const I16 closer = d < best;
-        best = closer ? d : best;
-        idx = closer ? I16{} + k : idx;
+        best = select(closer, d, best);
+        idx = select(closer, I16{} + k, idx);
     }
     out.error = sum16(best * loadF16(block.w));
     *lanes = idx;

@@ -3,6 +3,7 @@
 // every block is taken here, against that exact palette.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "ImageService/Dxt/DxtBlock.h"
@@ -13,19 +14,20 @@ namespace {
 
 // Weight of endpoint 0 in each index's colour.
 DXT_INLINE F16 endpointWeight(I16 idx, Mode mode) {
-    const F16 one = F16{} + 1.0f;
     const F16 zero = F16{};
     if (mode == Mode::Four) {
-        return idx == 0 ? one : (idx == 2 ? zero + (2.0f / 3.0f) : (idx == 3 ? zero + (1.0f / 3.0f) : zero));
+        return select(idx == 0, zero + 1.0f,
+                      select(idx == 2, zero + (2.0f / 3.0f), select(idx == 3, zero + (1.0f / 3.0f), zero)));
     }
-    return idx == 0 ? one : (idx == 2 ? zero + 0.5f : zero);
+    return select(idx == 0, zero + 1.0f, select(idx == 2, zero + 0.5f, zero));
 }
 
 DXT_INLINE int clampChannel(int v, int ch) { return std::min(std::max(v, 0), kChannelMax[ch]); }
 
 // Least-squares endpoints for fixed indices, then per channel the storage values around them that
 // minimise that channel's error exactly (channels are independent once the indices are fixed).
-DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& cur, I16 idx, Endpoints& out) {
+DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& cur, I16 idx, Endpoints& out,
+                                      float (*ls)[3]) {
     const F16 w = loadF16(block.w);
     const F16 a = endpointWeight(idx, cur.mode);
     const F16 b = 1.0f - a;
@@ -43,7 +45,7 @@ DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& c
     float n[4];
     float s[4][3];
     for (int k = 0; k < 4; ++k) {
-        const F16 sel = idx == k ? w : F16{};
+        const F16 sel = (F16)((idx == k) & (I16)w);
         n[k] = sum16(sel);
         for (int ch = 0; ch < 3; ++ch) {
             s[k][ch] = sum16(sel * loadF16(chans[ch]));
@@ -56,6 +58,8 @@ DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& c
         const float e0 = (ax * b2 - bx * ab) * inv;
         const float e1 = (bx * a2 - ax * ab) * inv;
         const float scale = float(kChannelMax[ch]) / 255.0f;
+        ls[0][ch] = e0 * scale;
+        ls[1][ch] = e1 * scale;
         const int base0 = int(std::floor(std::min(std::max(e0, -1.0f), 256.0f) * scale));
         const int base1 = int(std::floor(std::min(std::max(e1, -1.0f), 256.0f) * scale));
         float bestErr = 3.4e38f;
@@ -103,9 +107,14 @@ DXT_KERNEL Encoded refine(const ColourBlock& block, Mode mode, const float* end0
     I16 idx;
     Encoded best = evaluate(block, start, mode, &idx);
 
+    // Real-valued least-squares endpoints (storage units) behind best, when known: they say which
+    // way each rounded channel would rather move.
+    float lsBest[2][3];
+    bool haveLs = false;
     for (int pass = 0; pass < 3 && best.error > 0.0f; ++pass) {
         Endpoints next;
-        if (!quantisedLeastSquares(block, best, idx, next)) {
+        float ls[2][3];
+        if (!quantisedLeastSquares(block, best, idx, next, ls)) {
             break;
         }
         I16 nextIdx;
@@ -115,9 +124,15 @@ DXT_KERNEL Encoded refine(const ColourBlock& block, Mode mode, const float* end0
         }
         best = trial;
         idx = nextIdx;
+        const bool swapped = std::memcmp(trial.ends.c[0], next.c[0], sizeof next.c[0]) != 0;
+        for (int ch = 0; ch < 3; ++ch) {
+            lsBest[0][ch] = ls[swapped][ch];
+            lsBest[1][ch] = ls[!swapped][ch];
+        }
+        haveLs = true;
     }
 
-    if (effort > 0) {
+    if (effort > 0 && best.error > g_tuning.localThreshold) {
         // Unit moves of single endpoint channels catch the cases where rounding one channel differently
         // changes which index a pixel takes, which the fixed-index step above cannot see.
         bool improved = true;
@@ -126,6 +141,10 @@ DXT_KERNEL Encoded refine(const ColourBlock& block, Mode mode, const float* end0
             for (int e = 0; e < 2; ++e) {
                 for (int ch = 0; ch < 3; ++ch) {
                     for (int step = -1; step <= 1; step += 2) {
+                        if (g_tuning.directional && haveLs && pass == 0 &&
+                            (lsBest[e][ch] > float(best.ends.c[e][ch])) != (step > 0)) {
+                            continue;
+                        }
                         Endpoints trialEnds = best.ends;
                         const int v = trialEnds.c[e][ch] + step;
                         if (v < 0 || v > kChannelMax[ch]) {
