@@ -1,0 +1,135 @@
+// Real textures through the built executable. The archive's blocks must be exactly what compressing
+// the decoded image gives (so every input format reaches the encoder intact), and with an alpha image
+// the alpha must be the alpha image's to the nearest 4-bit step. Skipped unless QUILLPACK_CORPUS_DIR
+// names the corpus made by ../shared/bench/make_corpus.sh.
+#include <gtest/gtest.h>
+#include <squish.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "ImageService/BlockCodec.h"
+#include "ImageService/D3DX.h"
+#include "support/ImageFiles.h"
+#include "support/Process.h"
+#include "support/TempFolder.h"
+
+namespace {
+
+using namespace ImageService;
+
+// The image as the service reads it, turned into R,G,B,A bytes.
+Rgba loadImage(const std::string& path) {
+    IDirect3D9* direct3D = Direct3DCreate9(D3D_SDK_VERSION);
+    D3DPRESENT_PARAMETERS parameters{};
+    IDirect3DDevice9* device = nullptr;
+    direct3D->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, 0, &parameters, &device);
+    std::u16string wide(path.begin(), path.end());
+    IDirect3DTexture9* texture = nullptr;
+    Rgba image;
+    if (SUCCEEDED(D3DXCreateTextureFromFileW(device, wide.c_str(), &texture))) {
+        image = Rgba{texture->width(), texture->height(), std::vector<std::uint8_t>(texture->levelSize(0))};
+        const std::uint8_t* bgra = texture->levelBytes(0);
+        for (std::size_t i = 0; i < image.pixels.size(); i += 4) {
+            image.pixels[i] = bgra[i + 2];
+            image.pixels[i + 1] = bgra[i + 1];
+            image.pixels[i + 2] = bgra[i];
+            image.pixels[i + 3] = bgra[i + 3];
+        }
+        texture->Release();
+    }
+    device->Release();
+    direct3D->Release();
+    return image;
+}
+
+std::string blocksOf(const std::string& archive) {
+    std::uint32_t size;
+    std::memcpy(&size, archive.data() + 140, 4);
+    return archive.substr(144, size);
+}
+
+std::string compress(D3DFORMAT format, const Rgba& image) {
+    std::string blocks(*levelByteSize(format, image.width, image.height), '\0');
+    compressImage(format, image.pixels.data(), image.width, image.height,
+                  reinterpret_cast<std::uint8_t*>(blocks.data()));
+    return blocks;
+}
+
+class CorpusThroughTheTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* corpus = std::getenv("QUILLPACK_CORPUS_DIR");
+        if (!corpus)
+            GTEST_SKIP() << "QUILLPACK_CORPUS_DIR is not set";
+        for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+            if (entry.path().extension() == ".png")
+                images.push_back(entry.path().string());
+        }
+        std::sort(images.begin(), images.end());
+        ASSERT_EQ(images.size(), 24u);
+    }
+    std::string pack(const std::vector<std::string>& arguments) {
+        RunResult result = runQuillpack(arguments, folder.path());
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        return readFile(folder / "out.txd");
+    }
+    std::vector<std::string> images;
+    TempFolder folder;
+};
+
+TEST_F(CorpusThroughTheTool, EveryFormatReachesTheEncoderIntact) {
+    for (const std::string& path : images) {
+        SCOPED_TRACE(path);
+        Rgba image = loadImage(path);
+        Rgba opaque = image;
+        for (std::size_t i = 3; i < opaque.pixels.size(); i += 4)
+            opaque.pixels[i] = 255;
+        std::string expected = compress(D3DFMT_DXT1, image);
+        ASSERT_EQ(blocksOf(pack({path, "out.txd"})), expected);
+        if (image.width * image.height > 512 * 512)
+            continue;  // the other formats of the large images add time, not coverage
+        writeTga(folder / "in.tga", image);
+        EXPECT_EQ(blocksOf(pack({"in.tga", "out.txd"})), expected);
+        writeBmp(folder / "in.bmp", opaque);  // 24-bit: no alpha
+        EXPECT_EQ(blocksOf(pack({"in.bmp", "out.txd"})), compress(D3DFMT_DXT1, opaque));
+        std::vector<std::uint8_t> dds(expected.begin(), expected.end());
+        writeDxt1Dds(folder / "in.dds", image.width, image.height, dds);
+        EXPECT_EQ(blocksOf(pack({"in.dds", "out.txd"})), expected);
+        writeJpeg(folder / "in.jpg", opaque);
+        EXPECT_EQ(blocksOf(pack({"in.jpg", "out.txd"})), compress(D3DFMT_DXT1, loadImage(folder / "in.jpg")));
+    }
+}
+
+TEST_F(CorpusThroughTheTool, AlphaImagesGiveDxt3WithTheirAlpha) {
+    for (const std::string& path : images) {
+        Rgba image = loadImage(path);
+        if (image.width * image.height > 512 * 512)
+            continue;
+        SCOPED_TRACE(path);
+        // The image's own alpha, supplied as a separate grey-free mask image.
+        Rgba mask = Rgba::filled(image.width, image.height, 0, 0, 0);
+        for (std::size_t i = 3; i < mask.pixels.size(); i += 4)
+            mask.pixels[i] = image.pixels[i];
+        writePng(folder / "mask.png", mask);
+        std::string archive = pack({path, "out.txd", "mask.png"});
+        std::string blocks = blocksOf(archive);
+        ASSERT_EQ(blocks.size(), std::size_t(image.width) * image.height);
+        Rgba decoded{image.width, image.height, std::vector<std::uint8_t>(image.pixels.size())};
+        squish::DecompressImage(decoded.pixels.data(), static_cast<int>(image.width),
+                                static_cast<int>(image.height), blocks.data(), squish::kDxt3);
+        for (std::size_t i = 3; i < decoded.pixels.size(); i += 4) {
+            ASSERT_EQ(decoded.pixels[i], (image.pixels[i] * 15 + 127) / 255 * 17) << "pixel " << i / 4;
+        }
+        // Colour goes through the service twice on this path (add, then merge); it must stay close to a
+        // single compression of the same pixels.
+        Rgba direct{image.width, image.height, std::vector<std::uint8_t>(image.pixels.size())};
+        std::string once = compress(D3DFMT_DXT3, image);
+        squish::DecompressImage(direct.pixels.data(), static_cast<int>(image.width),
+                                static_cast<int>(image.height), once.data(), squish::kDxt3);
+        EXPECT_GT(psnr(decoded, image), psnr(direct, image) - 0.5);
+    }
+}
+
+}  // namespace
