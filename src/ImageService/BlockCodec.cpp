@@ -2,6 +2,10 @@
 
 #include <squish.h>
 
+#include <cstring>
+
+#include "ImageService/Parallel.h"
+
 namespace ImageService {
 namespace {
 
@@ -19,30 +23,72 @@ int squishFormatFlag(D3DFORMAT format) {
     }
 }
 
+constexpr std::size_t kMinimumParallelRows = 8;  // below this, starting threads costs more than it saves
+
 }  // namespace
 
-// Debian's libsquish (1.15) spreads the block rows of CompressImage and DecompressImage over all
-// cores with OpenMP, so the image goes to it whole. Splitting it into bands on our own threads would
-// make each thread open its own OpenMP team and oversubscribe the cores.
+void compressBlockRow(D3DFORMAT format, const std::uint8_t* rgba, UINT width, UINT rows,
+                      std::uint8_t* blocks) {
+    const int flags = squishFormatFlag(format) | squish::kColourClusterFit;
+    // Equal weights keep the fit minimising plain RGB error (the colour metric became a weight array
+    // in libsquish 1.14).
+    float uniformMetric[3] = {1.0f, 1.0f, 1.0f};
+    const std::size_t blockBytes = formatInfo(format)->bytesPerUnit;
+    for (UINT x = 0; x < width; x += 4, blocks += blockBytes) {
+        std::uint8_t block[16 * 4] = {};
+        int mask = 0;
+        for (UINT y = 0; y < rows; ++y) {
+            for (UINT i = 0; i < 4 && x + i < width; ++i) {
+                std::memcpy(block + (y * 4 + i) * 4, rgba + (static_cast<std::size_t>(y) * width + x + i) * 4,
+                            4);
+                mask |= 1 << (y * 4 + i);
+            }
+        }
+        squish::CompressMasked(block, mask, blocks, flags, uniformMetric);
+    }
+}
+
+void decompressBlockRow(D3DFORMAT format, const std::uint8_t* blocks, UINT width, UINT rows,
+                        std::uint8_t* rgba) {
+    const int flags = squishFormatFlag(format);
+    const std::size_t blockBytes = formatInfo(format)->bytesPerUnit;
+    for (UINT x = 0; x < width; x += 4, blocks += blockBytes) {
+        std::uint8_t block[16 * 4];
+        squish::Decompress(block, blocks, flags);
+        for (UINT y = 0; y < rows; ++y) {
+            UINT count = width - x < 4 ? width - x : 4;
+            std::memcpy(rgba + (static_cast<std::size_t>(y) * width + x) * 4, block + y * 16, count * 4);
+        }
+    }
+}
+
 bool compressImage(D3DFORMAT format, const std::uint8_t* rgba, UINT width, UINT height,
                    std::uint8_t* blocks) {
-    int flag = squishFormatFlag(format);
-    if (flag == 0)
+    if (squishFormatFlag(format) == 0)
         return false;
-    // Since 1.14 the colour metric is a weight array rather than a flag; equal weights keep the fit
-    // minimising plain RGB error, which is what the PSNR floors measure.
-    float uniformMetric[3] = {1.0f, 1.0f, 1.0f};
-    squish::CompressImage(rgba, static_cast<int>(width), static_cast<int>(height), blocks,
-                          flag | squish::kColourClusterFit, uniformMetric);
+    const std::size_t rowBytes = *rowPitch(format, width);
+    const std::size_t blockRows = (static_cast<std::size_t>(height) + 3) / 4;
+    forEachPiece(blockRows, kMinimumParallelRows, [&](std::size_t row) {
+        UINT y = static_cast<UINT>(row * 4);
+        UINT rows = height - y < 4 ? height - y : 4;
+        compressBlockRow(format, rgba + static_cast<std::size_t>(y) * width * 4, width, rows,
+                         blocks + row * rowBytes);
+    });
     return true;
 }
 
 bool decompressImage(D3DFORMAT format, const std::uint8_t* blocks, UINT width, UINT height,
                      std::uint8_t* rgba) {
-    int flag = squishFormatFlag(format);
-    if (flag == 0)
+    if (squishFormatFlag(format) == 0)
         return false;
-    squish::DecompressImage(rgba, static_cast<int>(width), static_cast<int>(height), blocks, flag);
+    const std::size_t rowBytes = *rowPitch(format, width);
+    const std::size_t blockRows = (static_cast<std::size_t>(height) + 3) / 4;
+    forEachPiece(blockRows, kMinimumParallelRows, [&](std::size_t row) {
+        UINT y = static_cast<UINT>(row * 4);
+        UINT rows = height - y < 4 ? height - y : 4;
+        decompressBlockRow(format, blocks + row * rowBytes, width, rows,
+                           rgba + static_cast<std::size_t>(y) * width * 4);
+    });
     return true;
 }
 

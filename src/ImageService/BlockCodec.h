@@ -1,6 +1,6 @@
-// The one place where RGBA8 pixels become 4x4 colour blocks (DXT1, DXT3, DXT5) and back. Everything
-// that compresses goes through compressImage, so that another encoder can replace libsquish here
-// alone. RGBA8 means bytes R, G, B, A per pixel, rows packed without gaps.
+// The one place where RGBA8 pixels become 4x4 colour blocks (DXT1, DXT3, DXT5) and back, so that the
+// encoder can be replaced here alone. RGBA8 means bytes R, G, B, A per pixel, rows packed without
+// gaps. Whole images are spread over all cores one row of blocks at a time.
 #pragma once
 
 #include <cstdint>
@@ -18,5 +18,12 @@ bool compressImage(D3DFORMAT format, const std::uint8_t* rgba, UINT width, UINT 
 // Writes exactly width x height RGBA8 pixels, none beyond the image.
 bool decompressImage(D3DFORMAT format, const std::uint8_t* blocks, UINT width, UINT height,
                      std::uint8_t* rgba);
+
+// One row of blocks on the calling thread: `rows` (1 to 4) pixel rows of `width` RGBA8 pixels in, or
+// out. The format must be block-compressed.
+void compressBlockRow(D3DFORMAT format, const std::uint8_t* rgba, UINT width, UINT rows,
+                      std::uint8_t* blocks);
+void decompressBlockRow(D3DFORMAT format, const std::uint8_t* blocks, UINT width, UINT rows,
+                        std::uint8_t* rgba);
 
 }  // namespace ImageService

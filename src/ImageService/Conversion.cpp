@@ -5,21 +5,6 @@
 #include "ImageService/TestSeams.h"
 
 namespace ImageService {
-namespace {
-
-// The key is an ARGB colour whatever the formats; a match becomes transparent black.
-void applyColorKey(std::uint8_t* rgba, std::size_t count, DWORD colorKey) {
-    const std::uint8_t key[4] = {
-        static_cast<std::uint8_t>(colorKey >> 16), static_cast<std::uint8_t>(colorKey >> 8),
-        static_cast<std::uint8_t>(colorKey), static_cast<std::uint8_t>(colorKey >> 24)};
-    for (std::size_t i = 0; i < count; ++i, rgba += 4) {
-        if (std::memcmp(rgba, key, 4) == 0)
-            std::memset(rgba, 0, 4);
-    }
-}
-
-}  // namespace
-
 HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* destinationPalette,
                                    const RECT* destinationRect, IDirect3DSurface9* source,
                                    const void* sourcePalette, const RECT* sourceRect, DWORD /*filter*/,
@@ -49,17 +34,13 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* d
         return D3D_OK;
     }
 
-    // Decoding into a buffer of its own before anything is written keeps an aliased level intact.
-    PixelBuffer rgba = PixelBuffer::allocate(rgbaByteSize(width, height));
-    if (rgba.empty())
+    // Formats differ, so source and destination are different levels and may be converted band by band.
+    if (!formatInfo(from.format()) || !formatInfo(to.format()))
+        return D3DERR_INVALIDCALL;
+    if (!convertLevel(from.format(), from.levelBytes(fromLevel), to.format(), to.levelBytes(toLevel), width,
+                      height, colorKey)) {
         return E_OUTOFMEMORY;
-    if (!decodeLevel(from.format(), from.levelBytes(fromLevel), width, height, rgba.data())) {
-        return D3DERR_INVALIDCALL;
     }
-    if (colorKey != 0)
-        applyColorKey(rgba.data(), static_cast<std::size_t>(width) * height, colorKey);
-    if (!encodeLevel(to.format(), rgba.data(), width, height, to.levelBytes(toLevel)))
-        return D3DERR_INVALIDCALL;
     return D3D_OK;
 }
 

@@ -1,6 +1,12 @@
 #include "ImageService/PixelFormats.h"
 
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <new>
+
 #include "ImageService/BlockCodec.h"
+#include "ImageService/Parallel.h"
 
 namespace ImageService {
 namespace {
@@ -77,6 +83,79 @@ bool packPixels(D3DFORMAT format, const std::uint8_t* rgba, std::size_t count, s
         return false;
     codec->pack(rgba, count, pixels);
     return true;
+}
+
+namespace {
+
+constexpr std::size_t kMinimumParallelBands = 8;
+
+// The key is an ARGB colour whatever the formats; a match becomes transparent black.
+void applyColorKey(std::uint8_t* rgba, std::size_t count, DWORD colorKey) {
+    const std::uint8_t key[4] = {
+        static_cast<std::uint8_t>(colorKey >> 16), static_cast<std::uint8_t>(colorKey >> 8),
+        static_cast<std::uint8_t>(colorKey), static_cast<std::uint8_t>(colorKey >> 24)};
+    for (std::size_t i = 0; i < count; ++i, rgba += 4) {
+        if (std::memcmp(rgba, key, 4) == 0)
+            std::memset(rgba, 0, 4);
+    }
+}
+
+// Where band `band` (four pixel rows) starts in a level of this format, and how many rows it has.
+struct Band {
+    std::size_t offset;
+    UINT rows;
+};
+
+Band bandOf(const FormatInfo& info, std::size_t band, UINT width, UINT height) {
+    UINT y = static_cast<UINT>(band * 4);
+    UINT rows = height - y < 4 ? height - y : 4;
+    std::size_t offset = info.blockCompressed ? band * *rowPitch(info.format, width)
+                                              : static_cast<std::size_t>(y) * width * info.bytesPerUnit;
+    return {offset, rows};
+}
+
+}  // namespace
+
+bool convertLevel(D3DFORMAT from, const std::uint8_t* source, D3DFORMAT to, std::uint8_t* destination,
+                  UINT width, UINT height, DWORD colorKey) {
+    const FormatInfo* fromInfo = formatInfo(from);
+    const FormatInfo* toInfo = formatInfo(to);
+    if (!fromInfo || !toInfo || (!fromInfo->blockCompressed && !pixelCodec(from)) ||
+        (!toInfo->blockCompressed && !pixelCodec(to))) {
+        return false;
+    }
+    const std::size_t bands = (static_cast<std::size_t>(height) + 3) / 4;
+    const std::size_t bandPixels = static_cast<std::size_t>(width) * 4;
+    std::atomic<bool> allocated{true};
+    forEachPiece(bands, kMinimumParallelBands, [&](std::size_t band) {
+        // One band buffer per thread, reused for every band that thread draws.
+        thread_local std::unique_ptr<std::uint8_t[]> rgba;
+        thread_local std::size_t capacity = 0;
+        if (capacity < bandPixels * 4) {
+            rgba.reset(new (std::nothrow) std::uint8_t[bandPixels * 4]);
+            capacity = rgba ? bandPixels * 4 : 0;
+        }
+        if (!rgba) {
+            allocated = false;
+            return;
+        }
+        Band in = bandOf(*fromInfo, band, width, height);
+        Band out = bandOf(*toInfo, band, width, height);
+        std::size_t pixels = static_cast<std::size_t>(width) * in.rows;
+        if (fromInfo->blockCompressed) {
+            decompressBlockRow(from, source + in.offset, width, in.rows, rgba.get());
+        } else {
+            unpackPixels(from, source + in.offset, pixels, rgba.get());
+        }
+        if (colorKey != 0)
+            applyColorKey(rgba.get(), pixels, colorKey);
+        if (toInfo->blockCompressed) {
+            compressBlockRow(to, rgba.get(), width, out.rows, destination + out.offset);
+        } else {
+            packPixels(to, rgba.get(), pixels, destination + out.offset);
+        }
+    });
+    return allocated;
 }
 
 bool decodeLevel(D3DFORMAT format, const std::uint8_t* level, UINT width, UINT height, std::uint8_t* rgba) {

@@ -20,6 +20,13 @@ bool packPixels(D3DFORMAT format, const std::uint8_t* rgba, std::size_t count, s
 bool decodeLevel(D3DFORMAT format, const std::uint8_t* level, UINT width, UINT height, std::uint8_t* rgba);
 bool encodeLevel(D3DFORMAT format, const std::uint8_t* rgba, UINT width, UINT height, std::uint8_t* level);
 
+// Converts a whole level between any two different formats through RGBA8, a band of four pixel rows
+// (one row of blocks) at a time, on every core: no full-size intermediate image is ever made. A
+// non-zero colour key (an ARGB colour) turns matching pixels transparent black. False for a format the
+// service cannot hold; E_OUTOFMEMORY-worthy failures also give false.
+bool convertLevel(D3DFORMAT from, const std::uint8_t* source, D3DFORMAT to, std::uint8_t* destination,
+                  UINT width, UINT height, DWORD colorKey);
+
 // Bytes of a width x height RGBA8 image.
 std::size_t rgbaByteSize(UINT width, UINT height);
 
