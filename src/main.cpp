@@ -1,8 +1,10 @@
 // The tool's entry: banner, argument check, render system, one archive with one texture, save, one
 // outcome line, teardown (archive before device). Exit status 0 only after a save; on any failure the
 // logged errors follow on standard error, so scripts and users can see why.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -27,6 +29,24 @@ void printBanner() {
 }
 
 // `firstReason` skips lines that only switched optional features off (the render extras' resources).
+// Writing the archive over an input image would destroy the user's picture for a file they can remake.
+bool overwritesAnInput(const std::string& outputPath, const std::string& texturePath, const std::string& alphaPath) {
+    struct stat output;
+    if (::stat(outputPath.c_str(), &output) != 0)
+        return false;
+    for (const std::string& input : {texturePath, alphaPath}) {
+        struct stat image;
+        if (!input.empty() && ::stat(input.c_str(), &image) == 0 && image.st_dev == output.st_dev &&
+            image.st_ino == output.st_ino) {
+            MessageLog::getInstance()->logMessage(MessageLog::Error,
+                                                  "Save canceled, the output file is an input image: %s", "main",
+                                                  "main", __LINE__, outputPath.c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
 int fail(std::size_t firstReason = 0) {
     std::fflush(stdout);
     // Standard output's last line has no newline; on a terminal the reasons start on a line of their own.
@@ -41,6 +61,8 @@ int fail(std::size_t firstReason = 0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Past a file-size limit a write must fail with an error the save can report, not kill the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     printBanner();
     if (!checkParams(argc, argv)) {
         std::printf("\nInvalid params, unable to continue!\n");
@@ -80,7 +102,7 @@ int main(int argc, char** argv) {
     if (!added) {
         std::printf("Unable to create texture");
         std::printf("Failed to save file: %s", outputPath.c_str());
-    } else if (archive->saveFile(outputPath, 0)) {
+    } else if (!overwritesAnInput(outputPath, texturePath, alphaPath) && archive->saveFile(outputPath, 0)) {
         saved = true;
         std::printf("Texture file saved as: %s", outputPath.c_str());
     } else {

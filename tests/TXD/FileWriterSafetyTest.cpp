@@ -9,7 +9,7 @@
 
 #include "ImageService/TestSeams.h"
 #include "ImageService/Texture.h"
-#include "TXD/ArchiveReader.h"
+#include "support/ArchiveReader.h"
 #include "TXD/TXDArchive.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"

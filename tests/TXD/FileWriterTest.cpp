@@ -6,7 +6,7 @@
 #include <string>
 
 #include "ImageService/Texture.h"
-#include "TXD/ArchiveReader.h"
+#include "support/ArchiveReader.h"
 #include "TXD/TXDArchive.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"

@@ -1,12 +1,16 @@
 #include "support/Process.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -19,7 +23,8 @@ std::string slurp(const std::string& path) {
 
 }  // namespace
 
-RunResult runQuillpack(const std::vector<std::string>& arguments, const std::string& workingFolder) {
+RunResult runQuillpack(const std::vector<std::string>& arguments, const std::string& workingFolder,
+                       const RunLimits& limits) {
     char outTemplate[] = "/tmp/quillpack-out-XXXXXX";
     char errTemplate[] = "/tmp/quillpack-err-XXXXXX";
     int outFd = mkstemp(outTemplate);
@@ -29,6 +34,11 @@ RunResult runQuillpack(const std::vector<std::string>& arguments, const std::str
     if (child == 0) {
         dup2(outFd, STDOUT_FILENO);
         dup2(errFd, STDERR_FILENO);
+        if (limits.fileSizeBytes >= 0) {
+            rlimit limit{static_cast<rlim_t>(limits.fileSizeBytes),
+                         static_cast<rlim_t>(limits.fileSizeBytes)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         if (chdir(workingFolder.c_str()) != 0)
             _exit(126);
         std::vector<char*> argv;
@@ -42,7 +52,19 @@ RunResult runQuillpack(const std::vector<std::string>& arguments, const std::str
         _exit(127);
     }
     int status = 0;
-    waitpid(child, &status, 0);
+    auto started = std::chrono::steady_clock::now();
+    for (;;) {
+        if (waitpid(child, &status, WNOHANG) == child)
+            break;
+        auto elapsed = std::chrono::steady_clock::now() - started;
+        if ((limits.killAfterMillis >= 0 && elapsed >= std::chrono::milliseconds(limits.killAfterMillis)) ||
+            elapsed >= std::chrono::seconds(limits.hangSeconds)) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     close(outFd);
     close(errFd);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
