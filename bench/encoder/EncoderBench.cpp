@@ -3,7 +3,11 @@
 // ratio holds even on a busy machine.
 //
 // usage: quillpack_encoder_bench CORPUS_DIR [--reps N] [--threads N] [--no-squish] [--cache FILE]
+//                                [--only SUBSTRING] [--dxt1-only]
+//   --reps N     timed runs per encoder and thread count (best kept); libsquish gets fewer on big images
+//   --threads N  the "all threads" column (default: one per core)
 //   --no-squish  skip libsquish's timing (its PSNR comes from --cache when that file exists)
+//   --only S     only images whose path contains S
 #include <spng.h>
 #include <squish.h>
 
@@ -21,7 +25,6 @@
 #include <vector>
 
 #include "ImageService/Dxt/DxtEncoder.h"
-#include "ImageService/Dxt/DxtBlock.h"
 
 namespace {
 
@@ -91,8 +94,8 @@ void squishImage(const Image& img, int flags, std::uint8_t* out, unsigned thread
         }
         auto job = [&, r0, r1] {
             const std::uint32_t h = std::min(img.height, r1 * 4) - r0 * 4;
-            squish::CompressImage(img.rgba.data() + std::size_t(r0) * 4 * img.width * 4, int(img.width), int(h),
-                                  out + std::size_t(r0) * ((img.width + 3) / 4) * blockBytes, flags);
+            squish::CompressImage(img.rgba.data() + std::size_t(r0) * 4 * img.width * 4, int(img.width),
+                                  int(h), out + std::size_t(r0) * ((img.width + 3) / 4) * blockBytes, flags);
         };
         if (threads == 1) {
             job();
@@ -117,7 +120,10 @@ struct Row {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s CORPUS_DIR [--reps N] [--threads N] [--no-squish] [--cache FILE]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s CORPUS_DIR [--reps N] [--threads N] [--no-squish] [--cache FILE] [--only S] "
+                     "[--dxt1-only]\n",
+                     argv[0]);
         return 2;
     }
     int reps = 3;
@@ -125,6 +131,7 @@ int main(int argc, char** argv) {
     bool squishTiming = true;
     std::string cache;
     std::string only;
+    bool dxt1Only = false;
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--reps" && i + 1 < argc) {
@@ -133,15 +140,8 @@ int main(int argc, char** argv) {
             threads = unsigned(std::atoi(argv[++i]));
         } else if (a == "--no-squish") {
             squishTiming = false;
-        } else if (a == "--tune" && i + 1 < argc) {
-            auto& t = ImageService::Dxt::detail::g_tuning;
-            int three = 1;
-            int two = 0, snap = 1, dir = 0;
-            std::sscanf(argv[++i], "%d,%d,%d,%d,%f,%d,%d,%f,%f,%d,%d,%d,%d", &t.radius4, &t.radius3, &t.effort, &three,
-                        &t.threshold, &t.quickRadius, &t.quickEffort, &t.threeThreshold, &t.localThreshold, &two, &snap, &t.pcaIters, &dir);
-            t.snap = snap; t.directional = dir;
-            t.twoColour = two != 0;
-            t.tryThree = three != 0;
+        } else if (a == "--dxt1-only") {
+            dxt1Only = true;
         } else if (a == "--only" && i + 1 < argc) {
             only = argv[++i];
         } else if (a == "--cache" && i + 1 < argc) {
@@ -165,13 +165,14 @@ int main(int argc, char** argv) {
     }
     std::sort(files.begin(), files.end());
 
-    for (int pass = 0; pass < (getenv("NO_DXT3") ? 1 : 2); ++pass) {
+    for (int pass = 0; pass < (dxt1Only ? 1 : 2); ++pass) {
         const bool dxt3 = pass == 1;
         const int sflags = (dxt3 ? squish::kDxt3 : squish::kDxt1) | squish::kColourClusterFit;
         std::printf("\n%s%s\n", dxt3 ? "DXT3 (alpha images)" : "DXT1 (alpha forced to 255)",
                     squishTiming ? "" : " [libsquish PSNR only]");
-        std::printf("%-26s %6s | %8s %8s %6s | %8s %8s %6s | %8s %8s %6s%s\n", "image", "MP", "sq dB", "ours dB",
-                    "delta", "sq 1t", "ours 1t", "x", "sq Nt", "ours Nt", "x", dxt3 ? "  alphaErr" : "");
+        std::printf("%-26s %6s | %8s %8s %6s | %8s %8s %6s | %8s %8s %6s%s\n", "image", "MP", "sq dB",
+                    "ours dB", "delta", "sq 1t", "ours 1t", "x", "sq Nt", "ours Nt", "x",
+                    dxt3 ? "  alphaErr" : "");
         std::vector<Row> table;
         for (const std::string& path : files) {
             Image img;
@@ -188,7 +189,8 @@ int main(int argc, char** argv) {
                     img.rgba[i] = 255;
                 }
             }
-            const std::size_t bytes = std::size_t((img.width + 3) / 4) * ((img.height + 3) / 4) * (dxt3 ? 16 : 8);
+            const std::size_t bytes =
+                std::size_t((img.width + 3) / 4) * ((img.height + 3) / 4) * (dxt3 ? 16 : 8);
             std::vector<std::uint8_t> sq(bytes), ours(bytes);
             Row row;
             row.name = img.name;
@@ -232,10 +234,10 @@ int main(int argc, char** argv) {
             row.ours1 = row.mp / best[1];
             row.squishN = squishTiming ? row.mp / best[2] : 0;
             row.oursN = row.mp / best[3];
-            std::printf("%-26s %6.2f | %8.2f %8.2f %+6.2f | %8.2f %8.1f %6.1f | %8.2f %8.1f %6.1f", row.name.c_str(),
-                        row.mp, row.psnrSquish, row.psnrOurs, row.psnrOurs - row.psnrSquish, row.squish1, row.ours1,
-                        squishTiming ? row.ours1 / row.squish1 : 0.0, row.squishN, row.oursN,
-                        squishTiming ? row.oursN / row.squishN : 0.0);
+            std::printf("%-26s %6.2f | %8.2f %8.2f %+6.2f | %8.2f %8.1f %6.1f | %8.2f %8.1f %6.1f",
+                        row.name.c_str(), row.mp, row.psnrSquish, row.psnrOurs, row.psnrOurs - row.psnrSquish,
+                        row.squish1, row.ours1, squishTiming ? row.ours1 / row.squish1 : 0.0, row.squishN,
+                        row.oursN, squishTiming ? row.oursN / row.squishN : 0.0);
             if (dxt3) {
                 std::printf("  %8.0f", row.alphaErr);
             }
@@ -255,9 +257,10 @@ int main(int argc, char** argv) {
             toN += r.mp / r.oursN;
         }
         const double n = double(table.size());
-        std::printf("%-26s %6.2f | %8.3f %8.3f %+6.2f | %8.2f %8.1f %6.1f | %8.2f %8.1f %6.1f\n", "MEAN (MP/s: total)", mp,
-                    ps / n, po / n, po / n - ps / n, ts1 > 0 ? mp / ts1 : 0, mp / to1,
-                    ts1 > 0 ? ts1 / to1 : 0, tsN > 0 ? mp / tsN : 0, mp / toN, tsN > 0 ? tsN / toN : 0);
+        std::printf("%-26s %6.2f | %8.3f %8.3f %+6.2f | %8.2f %8.1f %6.1f | %8.2f %8.1f %6.1f\n",
+                    "MEAN (MP/s: total)", mp, ps / n, po / n, po / n - ps / n, ts1 > 0 ? mp / ts1 : 0,
+                    mp / to1, ts1 > 0 ? ts1 / to1 : 0, tsN > 0 ? mp / tsN : 0, mp / toN,
+                    tsN > 0 ? tsN / toN : 0);
         std::printf("worst per-image delta: %+.3f dB\n", worst);
     }
     if (!cache.empty()) {

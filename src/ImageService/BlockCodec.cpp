@@ -2,8 +2,10 @@
 
 #include <squish.h>
 
+#include <atomic>
 #include <cstring>
 
+#include "ImageService/Dxt/DxtEncoder.h"
 #include "ImageService/Parallel.h"
 
 namespace ImageService {
@@ -25,10 +27,10 @@ int squishFormatFlag(D3DFORMAT format) {
 
 constexpr std::size_t kMinimumParallelRows = 8;  // below this, starting threads costs more than it saves
 
-}  // namespace
+std::atomic<BlockEncoder> selectedEncoder{BlockEncoder::Quillpack};
 
-void compressBlockRow(D3DFORMAT format, const std::uint8_t* rgba, UINT width, UINT rows,
-                      std::uint8_t* blocks) {
+void squishCompressBlockRow(D3DFORMAT format, const std::uint8_t* rgba, UINT width, UINT rows,
+                            std::uint8_t* blocks) {
     const int flags = squishFormatFlag(format) | squish::kColourClusterFit;
     // Equal weights keep the fit minimising plain RGB error (the colour metric became a weight array
     // in libsquish 1.14).
@@ -45,6 +47,26 @@ void compressBlockRow(D3DFORMAT format, const std::uint8_t* rgba, UINT width, UI
             }
         }
         squish::CompressMasked(block, mask, blocks, flags, uniformMetric);
+    }
+}
+
+}  // namespace
+
+void useBlockEncoder(BlockEncoder encoder) {
+    selectedEncoder = encoder;
+}
+BlockEncoder blockEncoder() {
+    return selectedEncoder;
+}
+
+void compressBlockRow(D3DFORMAT format, const std::uint8_t* rgba, UINT width, UINT rows,
+                      std::uint8_t* blocks) {
+    if (selectedEncoder == BlockEncoder::Quillpack && format == D3DFMT_DXT1) {
+        Dxt::encodeDxt1Row(rgba, width, rows, blocks);
+    } else if (selectedEncoder == BlockEncoder::Quillpack && format == D3DFMT_DXT3) {
+        Dxt::encodeDxt3Row(rgba, width, rows, blocks);
+    } else {
+        squishCompressBlockRow(format, rgba, width, rows, blocks);
     }
 }
 

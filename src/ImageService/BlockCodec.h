@@ -9,6 +9,13 @@
 
 namespace ImageService {
 
+// Which encoder makes DXT1 and DXT3 blocks: our own (the default: better and many times faster), or
+// libsquish's cluster fit, the reference that tests and benchmarks measure it against. DXT5 and all
+// decompression always use libsquish.
+enum class BlockEncoder { Quillpack, Squish };
+void useBlockEncoder(BlockEncoder encoder);
+BlockEncoder blockEncoder();
+
 // Sides need not be multiples of 4: blocks on the right and bottom edges are fitted to the pixels
 // that exist. `blocks` receives levelByteSize(format, width, height) bytes. DXT1 stores a pixel whose
 // alpha is below 128 as the transparent colour of a 3-colour block; DXT3 keeps alpha to the nearest

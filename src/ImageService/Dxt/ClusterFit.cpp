@@ -18,7 +18,7 @@ struct Best {
     F8 score = F8{} - FLT_MAX;
     I8 code = I8{};
 
-    DXT_INLINE void take(F8 s, I8 c) {
+    DXT_INLINE void take(const F8& s, const I8& c) {
         const I8 better = s > score;
         score = select(better, s, score);
         code = select(better, c, code);
@@ -41,21 +41,21 @@ struct Best {
 
 // Rounds to the nearest multiple of 255/levels; the added constant pushes the fraction bits out of a
 // float, which rounds without needing SSE4.1.
-DXT_INLINE F8 snap(F8 v, float levels) {
-    if (!g_tuning.snap) return v;
+DXT_INLINE F8 snap(const F8& v, float levels) {
     const F8 x = v * (levels / 255.0f) + 12582912.0f;
     return (x - 12582912.0f) * (255.0f / levels);
 }
 
-DXT_INLINE F8 clamp255(F8 v) {
-    v = select(v < 0.0f, F8{}, v);
-    return select(v > 255.0f, F8{} + 255.0f, v);
+DXT_INLINE F8 clamp255(const F8& v) {
+    const F8 low = select(v < 0.0f, F8{}, v);
+    return select(low > 255.0f, F8{} + 255.0f, low);
 }
 
 // Minus the squared error of a cut's least-squares endpoints once they are clamped and rounded to
-// storage precision, less the part common to all cuts (sum |x|^2). Unclamped scores would favour
+// storage precision, less the term common to all cuts (sum |x|^2). Unclamped scores would favour
 // cuts whose endpoints lie far outside the colour cube and that no block can store.
-DXT_INLINE F8 cutScore(F8 axR, F8 axG, F8 axB, F8 bxR, F8 bxG, F8 bxB, F8 alpha2, F8 beta2, F8 ab) {
+DXT_INLINE F8 cutScore(const F8& axR, const F8& axG, const F8& axB, const F8& bxR, const F8& bxG,
+                       const F8& bxB, const F8& alpha2, const F8& beta2, const F8& ab) {
     const F8 det = alpha2 * beta2 - ab * ab;
     const F8 f = 1.0f / select(det > 0.01f, det, F8{} + 1.0f);
     const F8 aR = snap(clamp255((axR * beta2 - bxR * ab) * f), 31.0f);
@@ -72,7 +72,9 @@ DXT_INLINE F8 cutScore(F8 axR, F8 axG, F8 axB, F8 bxR, F8 bxG, F8 bxB, F8 alpha2
     return 2.0f * (ax + bx) - (alpha2 * aa + beta2 * bb + 2.0f * ab * abDot);
 }
 
-DXT_INLINE int code3(int i, int j, int k) { return (i << 10) | (j << 5) | k; }
+DXT_INLINE int code3(int i, int j, int k) {
+    return (i << 10) | (j << 5) | k;
+}
 
 // Scores of cuts (i, j, k..k+7) for four runs: [0,i) [i,j) [j,k) [k,n).
 DXT_INLINE void scoreFour(const SortedPoints& p, int i, int j, int kStart, int kEnd, Best& best) {
@@ -103,7 +105,8 @@ DXT_INLINE void scoreFour(const SortedPoints& p, int i, int j, int kStart, int k
         const F8 beta2 = d + (4.0f * c + b) * (1.0f / 9.0f);
         const F8 ab = (b + c) * (2.0f / 9.0f);
         const I8 ok = (alpha2 * beta2 - ab * ab > 0.01f) & (kf <= float(kEnd));
-        const F8 score = select(ok, cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab), F8{} - FLT_MAX);
+        const F8 score =
+            select(ok, cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab), F8{} - FLT_MAX);
         const I8 code = I8{} + code3(i, j, 0) + I8{0, 1, 2, 3, 4, 5, 6, 7} + k;
         best.take(score, code);
     }
@@ -135,15 +138,16 @@ DXT_INLINE void scoreThree(const SortedPoints& p, int i, int jStart, int jEnd, B
         const F8 alpha2 = a + ab;
         const F8 beta2 = c + ab;
         const I8 ok = (alpha2 * beta2 - ab * ab > 0.01f) & (jf <= float(jEnd));
-        const F8 score = select(ok, cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab), F8{} - FLT_MAX);
+        const F8 score =
+            select(ok, cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab), F8{} - FLT_MAX);
         const I8 code = I8{} + code3(0, i, 0) + I8{0, 1, 2, 3, 4, 5, 6, 7} + j;
         best.take(score, code);
     }
 }
 
 // Least-squares endpoints of one cut, clamped to the representable range.
-DXT_INLINE void solve(const SortedPoints& p, const float* alphaX, float alpha2, float beta2, float ab, float* end0,
-           float* end1) {
+DXT_INLINE void solve(const SortedPoints& p, const float* alphaX, float alpha2, float beta2, float ab,
+                      float* end0, float* end1) {
     const float det = alpha2 * beta2 - ab * ab;
     const float inv = det > 1e-6f ? 1.0f / det : 0.0f;
     for (int ch = 0; ch < 3; ++ch) {
@@ -151,6 +155,10 @@ DXT_INLINE void solve(const SortedPoints& p, const float* alphaX, float alpha2, 
         end0[ch] = std::min(std::max((alphaX[ch] * beta2 - bx * ab) * inv, 0.0f), 255.0f);
         end1[ch] = std::min(std::max((bx * alpha2 - alphaX[ch] * ab) * inv, 0.0f), 255.0f);
     }
+}
+
+DXT_INLINE bool onEdge(int found, int centre, int radius, int n) {
+    return (found == centre - radius && found > 0) || (found == centre + radius && found < n);
 }
 
 DXT_INLINE int countBelow(const SortedPoints& p, float threshold) {
@@ -198,9 +206,17 @@ DXT_KERNEL void clusterFit(const SortedPoints& p, Mode mode, int radius, float* 
                 break;
             }
             code = found;
-            ci = code >> 10;
-            cj = (code >> 5) & 31;
-            ck = code & 31;
+            const int fi = code >> 10;
+            const int fj = (code >> 5) & 31;
+            const int fk = code & 31;
+            // A best cut inside the window is taken as final; only one on its edge may have
+            // better neighbours outside.
+            const bool edge =
+                onEdge(fi, ci, radius, n) || onEdge(fj, cj, radius, n) || onEdge(fk, ck, radius, n);
+            ci = fi, cj = fj, ck = fk;
+            if (!edge) {
+                break;
+            }
         }
         const float a = p.weight[ci];
         const float b = p.weight[cj] - p.weight[ci];
@@ -210,7 +226,8 @@ DXT_KERNEL void clusterFit(const SortedPoints& p, Mode mode, int radius, float* 
         for (int ch = 0; ch < 3; ++ch) {
             ax[ch] = (p.prefix[ch][ci] + p.prefix[ch][cj] + p.prefix[ch][ck]) * (1.0f / 3.0f);
         }
-        solve(p, ax, a + (4.0f * b + c) / 9.0f, d + (4.0f * c + b) / 9.0f, (b + c) * (2.0f / 9.0f), end0, end1);
+        solve(p, ax, a + (4.0f * b + c) / 9.0f, d + (4.0f * c + b) / 9.0f, (b + c) * (2.0f / 9.0f), end0,
+              end1);
     } else {
         int ci = countBelow(p, lo + span * 0.25f);
         int cj = countBelow(p, lo + span * 0.75f);
@@ -235,8 +252,13 @@ DXT_KERNEL void clusterFit(const SortedPoints& p, Mode mode, int radius, float* 
                 break;
             }
             code = found;
-            ci = (code >> 5) & 31;
-            cj = code & 31;
+            const int fi = (code >> 5) & 31;
+            const int fj = code & 31;
+            const bool edge = onEdge(fi, ci, radius, n) || onEdge(fj, cj, radius, n);
+            ci = fi, cj = fj;
+            if (!edge) {
+                break;
+            }
         }
         const float a = p.weight[ci];
         const float b = p.weight[cj] - p.weight[ci];

@@ -8,9 +8,16 @@
 
 namespace ImageService::Dxt::detail {
 
-Tuning g_tuning;
-
 namespace {
+
+// How far each cut may move from its first guess per round of the cluster search. Measured on the
+// bench corpus: 3 keeps every image ahead of libsquish's full search; 2 is ~10% faster and
+// ~0.03 dB worse; the full search ~4x slower for ~0.05 dB more.
+constexpr int kSearchRadius = 3;
+
+// Squared-error level (summed over the block) above which the three-colour palette is tried too.
+// Below it the gain was too rare to pay for a second fit.
+constexpr float kTryThreeColourAbove = 1000.0f;
 
 DXT_INLINE void writeBlock(const Encoded& e, std::uint8_t* out) {
     out[0] = std::uint8_t(e.c0);
@@ -23,7 +30,8 @@ DXT_INLINE void writeBlock(const Encoded& e, std::uint8_t* out) {
     out[7] = std::uint8_t(e.indices >> 24);
 }
 
-DXT_INLINE Encoded encodeSolid(const ColourBlock& block, const int* rgb, bool fourAllowed, bool threeAllowed) {
+DXT_INLINE Encoded encodeSolid(const ColourBlock& block, const int* rgb, bool fourAllowed,
+                               bool threeAllowed) {
     Encoded best;
     for (int m = 0; m < 2; ++m) {
         const Mode mode = m == 0 ? Mode::Four : Mode::Three;
@@ -75,7 +83,7 @@ DXT_INLINE void principalAxis(const float* const* pts, const float* w, int n, fl
     } else {
         v[0] = cov[2], v[1] = cov[4], v[2] = cov[5];
     }
-    for (int it = 0; it < g_tuning.pcaIters; ++it) {
+    for (int it = 0; it < 4; ++it) {
         const float x = cov[0] * v[0] + cov[1] * v[1] + cov[2] * v[2];
         const float y = cov[1] * v[0] + cov[3] * v[1] + cov[4] * v[2];
         const float z = cov[2] * v[0] + cov[4] * v[1] + cov[5] * v[2];
@@ -91,11 +99,12 @@ DXT_INLINE void principalAxis(const float* const* pts, const float* w, int n, fl
 }  // namespace
 
 DXT_KERNEL void encodeColourBlock(const ColourBlock& block, bool allowThree, std::uint8_t* out) {
-    // Distinct counted colours and how many pixels carry each.
-    float pr[16];
-    float pg[16];
-    float pb[16];
-    float pw[16];
+    // Distinct counted colours and how many pixels carry each: the search then scales with the
+    // colours a block really has, and most have few.
+    float pr[16] = {};
+    float pg[16] = {};
+    float pb[16] = {};
+    float pw[16] = {};
     std::uint32_t keys[16];
     int n = 0;
     int counted = 0;
@@ -104,15 +113,15 @@ DXT_KERNEL void encodeColourBlock(const ColourBlock& block, bool allowThree, std
             continue;
         }
         ++counted;
-        const std::uint32_t key = std::uint32_t(block.r[i]) | std::uint32_t(block.g[i]) << 8 |
-                                  std::uint32_t(block.b[i]) << 16;
+        const std::uint32_t key =
+            std::uint32_t(block.r[i]) | std::uint32_t(block.g[i]) << 8 | std::uint32_t(block.b[i]) << 16;
         int u = 0;
         while (u < n && keys[u] != key) {
             ++u;
         }
         if (u == n) {
             keys[n] = key;
-            pr[n] = block.r[i], pg[n] = block.g[i], pb[n] = block.b[i], pw[n] = 0.0f;
+            pr[n] = block.r[i], pg[n] = block.g[i], pb[n] = block.b[i];
             ++n;
         }
         pw[u] += 1.0f;
@@ -132,11 +141,11 @@ DXT_KERNEL void encodeColourBlock(const ColourBlock& block, bool allowThree, std
         return;
     }
 
-    if (n == 2 && g_tuning.twoColour) {
+    if (n == 2) {
         // Two colours: they are the natural endpoints; only storage rounding is left to settle.
         const float e0[3] = {pr[0], pg[0], pb[0]};
         const float e1[3] = {pr[1], pg[1], pb[1]};
-        writeBlock(refine(block, fourAllowed ? Mode::Four : Mode::Three, e0, e1, g_tuning.effort), out);
+        writeBlock(refine(block, fourAllowed ? Mode::Four : Mode::Three, e0, e1), out);
         return;
     }
     const float* pts[3] = {pr, pg, pb};
@@ -147,53 +156,46 @@ DXT_KERNEL void encodeColourBlock(const ColourBlock& block, bool allowThree, std
     SortedPoints sp;
     sp.n = n;
     float t[16];
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < 16; ++i) {
         t[i] = pr[i] * axis[0] + pg[i] * axis[1] + pb[i] * axis[2];
     }
     float sr[16];
     float sg[16];
     float sb[16];
     float sw[16];
+    // Fixed-length, branch-free counting (padding sorts last) so the compiler can vectorise it.
+    alignas(64) float tp[16];
+    for (int j = 0; j < 16; ++j) {
+        tp[j] = j < n ? t[j] : 3.4e38f;
+    }
     for (int i = 0; i < n; ++i) {
         int rank = 0;
-        for (int j = 0; j < n; ++j) {
-            rank += t[j] < t[i] || (t[j] == t[i] && j < i);
+        for (int j = 0; j < 16; ++j) {
+            rank += int(tp[j] < tp[i]) | (int(tp[j] == tp[i]) & int(j < i));
         }
         sr[rank] = pr[i] * pw[i], sg[rank] = pg[i] * pw[i], sb[rank] = pb[i] * pw[i], sw[rank] = pw[i];
         sp.t[rank] = t[i];
     }
+    // The cluster search reads eight entries past any cut, so the totals are repeated that far.
     float acc[4] = {0, 0, 0, 0};
-    for (int k = 0; k < 32; ++k) {
+    for (int k = 0; k < n + 8; ++k) {
         sp.prefix[0][k] = acc[0], sp.prefix[1][k] = acc[1], sp.prefix[2][k] = acc[2], sp.weight[k] = acc[3];
         if (k < n) {
             acc[0] += sr[k], acc[1] += sg[k], acc[2] += sb[k], acc[3] += sw[k];
         }
     }
 
-    auto fit = [&](Mode mode, int radius, int effort) {
+    auto fit = [&](Mode mode) {
         float e0[3];
         float e1[3];
-        clusterFit(sp, mode, radius, e0, e1);
-        return refine(block, mode, e0, e1, effort);
+        clusterFit(sp, mode, kSearchRadius, e0, e1);
+        return refine(block, mode, e0, e1);
     };
-    const Mode first = fourAllowed ? Mode::Four : Mode::Three;
-    const Tuning& tu = g_tuning;
-    Encoded best;
-    bool quick = tu.threshold >= 0.0f;
-    if (quick) {
-        best = fit(first, tu.quickRadius, tu.quickEffort);
-        quick = best.error <= tu.threshold;
-    }
-    if (!quick) {
-        const Encoded full = fit(first, tu.radius4, tu.effort);
-        if (full.error < best.error) {
-            best = full;
-        }
-        if (fourAllowed && allowThree && tu.tryThree && best.error > tu.threeThreshold) {
-            const Encoded three = fit(Mode::Three, tu.radius3, tu.effort);
-            if (three.error < best.error) {
-                best = three;
-            }
+    Encoded best = fit(fourAllowed ? Mode::Four : Mode::Three);
+    if (fourAllowed && allowThree && best.error > kTryThreeColourAbove) {
+        const Encoded three = fit(Mode::Three);
+        if (three.error < best.error) {
+            best = three;
         }
     }
     writeBlock(best, out);

@@ -5,13 +5,15 @@
 #include <cstdint>
 #include <cstring>
 
-// The vector types below never cross a library boundary, so the ABI notes GCC attaches to them
-// do not apply.
+// Vector values returned from the always-inline helpers below never cross a real call, so GCC's
+// ABI warning about them does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 // The fitting steps are built once per instruction-set level and picked at load time; helpers they
-// call are forced inline so that each copy runs at its own vector width.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// call are forced inline so that each copy runs at its own vector width (vectors are passed by
+// reference for the same reason: no vector ever crosses a call). Defining
+// QUILLPACK_DXT_SINGLE_TARGET builds one copy for the compiler's -march, to test the fallbacks.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(QUILLPACK_DXT_SINGLE_TARGET)
 #define DXT_KERNEL __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define DXT_KERNEL
@@ -20,39 +22,82 @@
 
 namespace ImageService::Dxt::detail {
 
-// Sixteen lanes, one per pixel: GCC lowers these to whatever vector width the target has, so the
-// same source serves the SSE2 baseline and the AVX2 clones.
-typedef float F16 __attribute__((vector_size(64)));
-typedef std::int32_t I16 __attribute__((vector_size(64)));
+// Eight-lane vectors are the widest that GCC compiles well for the AVX2 and AVX-512 clones (wider
+// generic vectors fall back to per-lane code for compares on AVX2). The SSE2 fallback splits them
+// less well and runs several times slower, with the same quality.
 typedef float F8 __attribute__((vector_size(32)));
 typedef std::int32_t I8 __attribute__((vector_size(32)));
+typedef float F4 __attribute__((vector_size(16)));
 
-DXT_INLINE F16 loadF16(const float* p) {
-    F16 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
 DXT_INLINE F8 loadF8(const float* p) {
     F8 v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
-typedef float F4 __attribute__((vector_size(16)));
 
-// Lane-wise mask ? a : b. Written with bit operations because GCC lowers the vector ?: operator
-// lane by lane when the vector is wider than the target's registers.
+// Lane-wise mask ? a : b, with bit operations: GCC's vector ?: is lowered lane by lane on some
+// targets.
 template <class V, class M>
-DXT_INLINE V select(M mask, V a, V b) {
+DXT_INLINE V select(const M& mask, const V& a, const V& b) {
     return (V)((mask & (M)a) | (~mask & (M)b));
 }
-// Pairwise halving keeps the reduction's dependency chain short (and its rounding independent of
-// the vector width the clone runs at).
-DXT_INLINE float sum16(F16 v) {
+
+// Sixteen lanes, one per pixel of a block, as two eight-lane halves.
+struct F16 {
     F8 lo;
     F8 hi;
-    std::memcpy(&lo, &v, 32);
-    std::memcpy(&hi, reinterpret_cast<const char*>(&v) + 32, 32);
-    const F8 s8 = lo + hi;
+};
+struct I16 {
+    I8 lo;
+    I8 hi;
+    int operator[](int i) const { return i < 8 ? lo[i] : hi[i - 8]; }
+};
+
+DXT_INLINE F16 loadF16(const float* p) {
+    return {loadF8(p), loadF8(p + 8)};
+}
+DXT_INLINE F16 operator+(const F16& a, const F16& b) {
+    return {a.lo + b.lo, a.hi + b.hi};
+}
+DXT_INLINE F16 operator-(const F16& a, const F16& b) {
+    return {a.lo - b.lo, a.hi - b.hi};
+}
+DXT_INLINE F16 operator*(const F16& a, const F16& b) {
+    return {a.lo * b.lo, a.hi * b.hi};
+}
+DXT_INLINE F16 operator+(const F16& a, float b) {
+    return {a.lo + b, a.hi + b};
+}
+DXT_INLINE F16 operator-(const F16& a, float b) {
+    return {a.lo - b, a.hi - b};
+}
+DXT_INLINE I16 operator<(const F16& a, const F16& b) {
+    return {a.lo < b.lo, a.hi < b.hi};
+}
+DXT_INLINE I16 operator+(const I16& a, int b) {
+    return {a.lo + b, a.hi + b};
+}
+DXT_INLINE I16 operator==(const I16& a, int b) {
+    return {a.lo == b, a.hi == b};
+}
+DXT_INLINE I16 operator&(const I16& a, const I16& b) {
+    return {a.lo & b.lo, a.hi & b.hi};
+}
+DXT_INLINE F16 select(const I16& m, const F16& a, const F16& b) {
+    return {select(m.lo, a.lo, b.lo), select(m.hi, a.hi, b.hi)};
+}
+DXT_INLINE I16 select(const I16& m, const I16& a, const I16& b) {
+    return {select(m.lo, a.lo, b.lo), select(m.hi, a.hi, b.hi)};
+}
+// v where m is set, 0 elsewhere.
+DXT_INLINE F16 keep(const I16& m, const F16& v) {
+    return {(F8)(m.lo & (I8)v.lo), (F8)(m.hi & (I8)v.hi)};
+}
+
+// Pairwise halving keeps the reduction's dependency chain short (and its rounding independent of
+// the vector width the clone runs at).
+DXT_INLINE float sum16(const F16& v) {
+    const F8 s8 = v.lo + v.hi;
     F4 a;
     F4 b;
     std::memcpy(&a, &s8, 16);
@@ -86,7 +131,9 @@ inline constexpr int kChannelMax[3] = {31, 63, 31};
 DXT_INLINE int expandChannel(int value, int channel) {
     return channel == 1 ? (value << 2) | (value >> 4) : (value << 3) | (value >> 2);
 }
-DXT_INLINE std::uint16_t pack565(const int* c) { return std::uint16_t((c[0] << 11) | (c[1] << 5) | c[2]); }
+DXT_INLINE std::uint16_t pack565(const int* c) {
+    return std::uint16_t((c[0] << 11) | (c[1] << 5) | c[2]);
+}
 
 // A finished colour block plus its squared RGB error over the pixels that count.
 struct Encoded {
@@ -98,7 +145,7 @@ struct Encoded {
     Mode mode = Mode::Four;
 };
 
-DXT_INLINE std::uint32_t packIndices(I16 idx, std::uint32_t transparent) {
+DXT_INLINE std::uint32_t packIndices(const I16& idx, std::uint32_t transparent) {
     std::uint32_t bits = 0;
     for (int i = 0; i < 16; ++i) {
         const std::uint32_t k = (transparent >> i) & 1u ? 3u : std::uint32_t(idx[i]);
@@ -107,9 +154,9 @@ DXT_INLINE std::uint32_t packIndices(I16 idx, std::uint32_t transparent) {
     return bits;
 }
 
-// From real-valued endpoints (0..255 per channel): quantised least squares and unit endpoint
-// moves until no candidate lowers the error. effort 0 = quick, 1 = full.
-Encoded refine(const ColourBlock& block, Mode mode, const float* end0, const float* end1, int effort);
+// From real-valued endpoints (0..255 per channel) to the stored block: rounding, a quantised
+// least-squares step, and a pass of unit endpoint moves, each kept only where it lowers the error.
+Encoded refine(const ColourBlock& block, Mode mode, const float* end0, const float* end1);
 
 // A block's distinct colours sorted along its principal axis, with prefix sums of their pixel
 // counts and of count-weighted colours, for the cluster search. Working on distinct colours keeps
@@ -117,15 +164,15 @@ Encoded refine(const ColourBlock& block, Mode mode, const float* end0, const flo
 struct SortedPoints {
     int n = 0;
     // prefix[ch][k] = sum of the first k colours times their counts; weight[k] = their count sum.
-    // Entries past n repeat the totals so that vector loads may run over the end.
+    // Entries n+1 .. n+7 repeat the totals so that eight-wide loads may run over the end.
     alignas(32) float prefix[3][32];
     alignas(32) float weight[32];
     float t[16];  // sorted projections, for the first guess at the clusters
 };
 
 // Best ordered split of the sorted points into the mode's clusters (4: weights 1, 2/3, 1/3, 0;
-// 3: weights 1, 1/2, 0) by least squares; radius bounds how far each boundary moves from the guess
-// per round (>= 16 searches every split).
+// 3: weights 1, 1/2, 0) by least squares at storage precision. radius bounds how far each cut moves
+// from the current guess per round; a radius >= n searches every split.
 void clusterFit(const SortedPoints& points, Mode mode, int radius, float* end0, float* end1);
 
 // Endpoints for a block whose counted pixels are all one colour: per channel, the pair whose
@@ -134,24 +181,6 @@ Endpoints singleColourEndpoints(const int* rgb, Mode mode);
 
 // The whole 8-byte colour block for a block of one opaque colour, in the mode with the lower error.
 void encodeSolidBlock(const int* rgb, bool allowThree, std::uint8_t* out);
-
-// Search settings, adjustable while tuning.
-struct Tuning {
-    int radius4 = 16;
-    int radius3 = 16;
-    int effort = 1;
-    bool tryThree = true;
-    float threshold = -1.0f;  // blocks whose quick fit errs less are done
-    int quickRadius = 1;
-    int quickEffort = 0;
-    float threeThreshold = 0.0f;  // try the three-colour palette only above this error
-    float localThreshold = 0.0f;  // unit endpoint moves only above this error
-    bool twoColour = false;
-    bool snap = true;
-    int pcaIters = 8;
-    bool directional = false;
-};
-extern Tuning g_tuning;
 
 // Full colour half of a block: chooses mode, fits, packs c0, c1 and the 32 index bits (8 bytes).
 void encodeColourBlock(const ColourBlock& block, bool allowThree, std::uint8_t* out);

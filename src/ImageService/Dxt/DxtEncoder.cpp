@@ -109,7 +109,8 @@ void encodeImage(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t he
     constexpr std::uint32_t chunk = 4;
     const unsigned cores = maxThreads ? maxThreads : std::max(1u, std::thread::hardware_concurrency());
     // Below a few thousand blocks a thread costs more to start than it saves.
-    const unsigned threads = unsigned(std::min<std::uint64_t>({cores, (rows + chunk - 1) / chunk, blockCount / 2048 + 1}));
+    const unsigned threads =
+        unsigned(std::min<std::uint64_t>({cores, (rows + chunk - 1) / chunk, blockCount / 2048 + 1}));
     std::atomic<std::uint32_t> next{0};
     auto worker = [&] {
         for (;;) {
@@ -152,8 +153,9 @@ void encodeDxt3Block(const std::uint8_t* rgba, std::uint32_t validMask, std::uin
     }
     ColourBlock colour;
     toColourBlock(rgba, validMask, false, colour);
-    // Decoders read a DXT3 colour block as four-colour whatever the endpoint order, so the
-    // three-colour palette is never an option here.
+    // Some decoders read a DXT3 colour block as four colours whatever the endpoint order, others by
+    // the order as in DXT1; only four colours with c0 > c1 (or one colour on index 0) reads the
+    // same on both.
     detail::encodeColourBlock(colour, false, block + 8);
 }
 
@@ -165,6 +167,18 @@ void encodeDxt1(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t hei
 void encodeDxt3(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* blocks,
                 unsigned threads) {
     encodeImage<true>(rgba, width, height, blocks, threads);
+}
+
+void encodeDxt1Row(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t rows, std::uint8_t* blocks) {
+    if (width != 0 && rows != 0) {
+        encodeRows<false>(rgba, width, rows, 0, 1, blocks);
+    }
+}
+
+void encodeDxt3Row(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t rows, std::uint8_t* blocks) {
+    if (width != 0 && rows != 0) {
+        encodeRows<true>(rgba, width, rows, 0, 1, blocks);
+    }
 }
 
 void encodeDxt1(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* blocks) {

@@ -17,6 +17,11 @@ void encodeDxt1(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t hei
 void encodeDxt3(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* blocks,
                 unsigned threads);
 
+// One row of blocks on the calling thread: `rows` (1 to 4) pixel rows of `width` RGBA8 pixels in,
+// ceil(width/4) blocks out. For callers that spread rows over threads themselves.
+void encodeDxt1Row(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t rows, std::uint8_t* blocks);
+void encodeDxt3Row(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t rows, std::uint8_t* blocks);
+
 // One 4x4 block: rgba holds 16 pixels in row order (64 bytes); bit i of validMask says pixel i lies
 // inside the image. In DXT1 a valid pixel with alpha < 128 decodes transparent.
 void encodeDxt1Block(const std::uint8_t* rgba, std::uint32_t validMask, std::uint8_t* block);

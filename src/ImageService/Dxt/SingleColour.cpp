@@ -1,10 +1,10 @@
 // Solid blocks: for each 8-bit value, the endpoint pair whose decoded interpolant is nearest, found by
 // trying every pair once at first use. Exact under the reference decoder's integer rounding, so a
 // colour that 565 cannot hold still lands on the closest value a block can show.
-#include "ImageService/Dxt/DxtBlock.h"
-
 #include <cstdlib>
 #include <utility>
+
+#include "ImageService/Dxt/DxtBlock.h"
 
 namespace ImageService::Dxt::detail {
 namespace {
