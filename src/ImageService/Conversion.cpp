@@ -27,21 +27,47 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* d
     if (to.isLocked(toLevel) || from.isLocked(fromLevel))
         return D3DERR_INVALIDCALL;
 
-    // A straight copy keeps DXT blocks exactly as they are instead of compressing them a second time.
-    // memmove, because source and destination may be the same level.
-    if (to.format() == from.format() && colorKey == 0) {
-        std::memmove(to.levelBytes(toLevel), from.levelBytes(fromLevel), from.levelSize(fromLevel));
+    if (&to == &from && toLevel == fromLevel && colorKey == 0)
         return D3D_OK;
-    }
-
-    // Formats differ, so source and destination are different levels and may be converted band by band.
     if (!formatInfo(from.format()) || !formatInfo(to.format()))
         return D3DERR_INVALIDCALL;
-    if (!convertLevel(from.format(), from.levelBytes(fromLevel), to.format(), to.levelBytes(toLevel), width,
-                      height, colorKey)) {
-        return E_OUTOFMEMORY;
+
+    // A block level that still has the pixels it was made from is read from those, so colour is
+    // compressed once however often the level is converted back and forth (the alpha merge does).
+    IDirect3DTexture9* origin = &from;
+    UINT originLevel = fromLevel;
+    if (to.format() != from.format() || colorKey != 0) {
+        UINT exactLevel = 0;
+        if (IDirect3DTexture9* exact = from.exactPixels(fromLevel, &exactLevel)) {
+            origin = exact;
+            originLevel = exactLevel;
+        }
     }
-    return D3D_OK;
+    origin->AddRef();  // the write below may drop the last other reference to it
+    HRESULT result = D3D_OK;
+    if (origin->format() == to.format() && colorKey == 0) {
+        // A straight copy keeps DXT blocks exactly as they are instead of compressing them again.
+        std::memmove(to.levelBytes(toLevel), origin->levelBytes(originLevel), to.levelSize(toLevel));
+    } else if (!convertLevel(origin->format(), origin->levelBytes(originLevel), to.format(),
+                             to.levelBytes(toLevel), width, height, colorKey)) {
+        result = E_OUTOFMEMORY;
+    }
+
+    UINT keptLevel = 0;
+    IDirect3DTexture9* kept = origin == &from ? from.exactPixels(fromLevel, &keptLevel) : nullptr;
+    if (kept)
+        kept->AddRef();
+    to.markWritten(toLevel);
+    if (SUCCEEDED(result) && colorKey == 0) {
+        if (kept)
+            to.keepExactPixels(toLevel, kept, keptLevel);  // a block copy carries the source's pixels along
+        else if (formatInfo(to.format())->blockCompressed)
+            to.keepExactPixels(toLevel, origin, originLevel);
+    }
+    if (kept)
+        kept->Release();
+    origin->Release();
+    return result;
 }
 
 }  // namespace ImageService

@@ -59,13 +59,20 @@ HRESULT D3DXFilterTexture(IDirect3DTexture9* texture, const void* palette, UINT 
         rgbaByteSize(texture->width(sourceLevel + 1), texture->height(sourceLevel + 1)));
     if (above.empty() || below.empty())
         return E_OUTOFMEMORY;
-    if (!decodeLevel(format, texture->levelBytes(sourceLevel), width, height, above.data())) {
+    // Start from the pixels the level was compressed from when it still has them: the chain then
+    // carries no trace of level 0's block errors.
+    UINT exactLevel = 0;
+    IDirect3DTexture9* exact = texture->exactPixels(sourceLevel, &exactLevel);
+    bool decoded =
+        exact ? decodeLevel(exact->format(), exact->levelBytes(exactLevel), width, height, above.data())
+              : decodeLevel(format, texture->levelBytes(sourceLevel), width, height, above.data());
+    if (!decoded)
         return D3DERR_INVALIDCALL;
-    }
     for (UINT level = sourceLevel + 1; level < levels; ++level) {
         boxReduce(above.data(), width, height, below.data());
         width = texture->width(level);
         height = texture->height(level);
+        texture->markWritten(level);
         if (!encodeLevel(format, below.data(), width, height, texture->levelBytes(level)))
             return D3DERR_INVALIDCALL;
         std::swap(above, below);

@@ -95,6 +95,7 @@ HRESULT IDirect3DTexture9::LockRect(UINT level, D3DLOCKED_RECT* locked, const RE
     // Callers always lock whole levels; a sub-rectangle would need an unpacked view.
     if (rect || level >= levels.size() || levels[level].locked)
         return D3DERR_INVALIDCALL;
+    markWritten(level);  // a lock hands out writable bytes
     levels[level].locked = true;
     locked->pBits = levels[level].bytes.data();
     locked->Pitch = static_cast<INT>(*rowPitch(pixelFormat, levels[level].width));
@@ -111,8 +112,55 @@ HRESULT IDirect3DTexture9::UnlockRect(UINT level) {
 bool IDirect3DTexture9::adoptLevel(UINT level, PixelBuffer&& bytes) {
     if (level >= levels.size() || bytes.size() != levels[level].bytes.size())
         return false;
+    markWritten(level);
     levels[level].bytes = std::move(bytes);
     return true;
+}
+
+IDirect3DTexture9::~IDirect3DTexture9() {
+    for (UINT level = 0; level < levels.size(); ++level)
+        dropExactPixels(level);
+}
+
+void IDirect3DTexture9::dropExactPixels(UINT level) {
+    ExactSource& exact = levels[level].exact;
+    if (exact.texture)
+        exact.texture->Release();
+    exact = ExactSource{};
+}
+
+void IDirect3DTexture9::markWritten(UINT level) {
+    if (level >= levels.size())
+        return;
+    ++levels[level].generation;
+    dropExactPixels(level);
+}
+
+void IDirect3DTexture9::keepExactPixels(UINT level, IDirect3DTexture9* source, UINT sourceLevel) {
+    if (level >= levels.size() || !source || sourceLevel >= source->levels.size())
+        return;
+    const FormatInfo* info = formatInfo(source->pixelFormat);
+    if (!info || info->blockCompressed || source->width(sourceLevel) != width(level) ||
+        source->height(sourceLevel) != height(level)) {
+        return;
+    }
+    source->AddRef();
+    dropExactPixels(level);
+    levels[level].exact = ExactSource{source, sourceLevel, source->levels[sourceLevel].generation};
+}
+
+IDirect3DTexture9* IDirect3DTexture9::exactPixels(UINT level, UINT* sourceLevel) {
+    if (level >= levels.size())
+        return nullptr;
+    ExactSource& exact = levels[level].exact;
+    if (!exact.texture)
+        return nullptr;
+    if (exact.texture->levels[exact.level].generation != exact.generation) {
+        dropExactPixels(level);  // the source changed since: its pixels are no longer what was compressed
+        return nullptr;
+    }
+    *sourceLevel = exact.level;
+    return exact.texture;
 }
 
 IDirect3DSurface9::IDirect3DSurface9(IDirect3DTexture9* texture, UINT level)

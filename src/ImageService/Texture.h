@@ -48,15 +48,36 @@ public:
     // Installs a decoder's buffer as a level's bytes without a copy; the size must match the level.
     bool adoptLevel(UINT level, PixelBuffer&& bytes);
 
+    // Exact pixels beside blocks. When a block-compressed level is made from uncompressed pixels, the
+    // service keeps a reference to those pixels, so that reading the level back (converting it, or
+    // filtering mip levels from it) starts from what was compressed rather than from the lossy blocks:
+    // the alpha merge and the mip chain then compress colour once, not twice. The reference lapses as
+    // soon as either side may have changed (a lock, a new conversion into it) or the level is written.
+    void keepExactPixels(UINT level, IDirect3DTexture9* source, UINT sourceLevel);
+    // The uncompressed level this level was made from, while it still holds; else nullptr.
+    IDirect3DTexture9* exactPixels(UINT level, UINT* sourceLevel);
+    // Every write into a level goes through here (locks included): it drops the level's kept pixels
+    // and invalidates any reference other levels keep to this one.
+    void markWritten(UINT level);
+
 private:
     IDirect3DTexture9() = default;
+    ~IDirect3DTexture9() override;
 
+    struct ExactSource {
+        IDirect3DTexture9* texture = nullptr;  // one reference held while kept
+        UINT level = 0;
+        std::uint64_t generation = 0;  // the source level's generation when the pixels were compressed
+    };
     struct Level {
         UINT width = 0;
         UINT height = 0;
         PixelBuffer bytes;
         bool locked = false;
+        std::uint64_t generation = 0;  // bumped by every write
+        ExactSource exact;
     };
+    void dropExactPixels(UINT level);
     D3DFORMAT pixelFormat = D3DFMT_UNKNOWN;
     DWORD usage = 0;
     DWORD pool = 0;

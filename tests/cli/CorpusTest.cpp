@@ -122,13 +122,9 @@ TEST_F(CorpusThroughTheTool, AlphaImagesGiveDxt3WithTheirAlpha) {
         for (std::size_t i = 3; i < decoded.pixels.size(); i += 4) {
             ASSERT_EQ(decoded.pixels[i], (image.pixels[i] * 15 + 127) / 255 * 17) << "pixel " << i / 4;
         }
-        // Colour goes through the service twice on this path (add, then merge); it must stay close to a
-        // single compression of the same pixels.
-        Rgba direct{image.width, image.height, std::vector<std::uint8_t>(image.pixels.size())};
-        std::string once = compress(D3DFMT_DXT3, image);
-        squish::DecompressImage(direct.pixels.data(), static_cast<int>(image.width),
-                                static_cast<int>(image.height), once.data(), squish::kDxt3);
-        EXPECT_GT(psnr(decoded, image), psnr(direct, image) - 0.5);
+        // The merge reads the texture back and compresses it again; colour must still be compressed only
+        // once, from the exact pixels: the same blocks as compressing the merged image directly.
+        EXPECT_EQ(blocks, compress(D3DFMT_DXT3, image));
     }
 }
 
