@@ -1,126 +1,272 @@
-// The file entry points themselves: argument and path handling, the fault seam, format detection by
-// content, channel order of freshly written files, and refusal of every truncated prefix.
-#include <fcntl.h>
+// Reading image files. Every file of the shared suites is read or refused as the README beside it
+// says, with pixels compared against a second decoding wherever the suite gives one (libspng's
+// whole-image decode for PngSuite, the reference PNGs for TGA and DDS, sibling files that encode the
+// same picture). Then the entry points themselves: arguments and paths, the fault seam, detection by
+// content, and refusal of every truncated prefix. Every refusal leaves nothing alive.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "ImageService/D3DX.h"
-#include "ImageService/TestSeams.h"
 #include "ImageService/Win32.h"
-#include "support/ImageFiles.h"
 #include "support/TempFolder.h"
+#include "support/Textures.h"
 
+namespace ImageService {
 namespace {
-
-using namespace ImageService;
 
 const std::string kData = QUILLPACK_TESTDATA_DIR;
 
-std::u16string widen(const std::string& path) {
-    std::u16string wide;
-    for (char c : path)
-        wide.push_back(static_cast<char16_t>(static_cast<signed char>(c)));
-    return wide;
+std::vector<std::string> filesIn(const std::string& folder, const std::string& extension = "") {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(kData + "/" + folder)) {
+        if (extension.empty() || entry.path().extension() == extension)
+            files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
+
+std::string nameOf(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+struct Image {
+    bool loaded = false;
+    D3DFORMAT format = D3DFMT_UNKNOWN;
+    Rgba rgba;
+};
 
 class ImageFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        direct3D = Direct3DCreate9(D3D_SDK_VERSION);
-        ASSERT_NE(direct3D, nullptr);
-        D3DPRESENT_PARAMETERS parameters{};
-        ASSERT_EQ(direct3D->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, 0, &parameters, &device), D3D_OK);
-        liveAtStart = TestSeams::liveObjectCount();
-    }
     void TearDown() override {
         TestSeams::clearFaults();
         EXPECT_EQ(TestSeams::liveObjectCount(), liveAtStart);
-        if (device)
-            device->Release();
-        if (direct3D)
-            direct3D->Release();
     }
 
-    // Loading must fail, leaving no texture and nothing alive. Header info can only refuse what
-    // the header shows: damage inside run-length or compressed data is found while decoding.
-    void expectRefused(const std::u16string& path, const std::string& what, bool headerShowsIt = true) {
+    // Loads through both entry points and checks what must hold for any file: a refusal leaves no
+    // texture and nothing alive, and a loaded texture has the size the header promised.
+    Image load(const std::string& path) {
+        SCOPED_TRACE(path);
+        D3DXIMAGE_INFO info{};
+        HRESULT infoResult = D3DXGetImageInfoFromFileW(widen(path).c_str(), &info);
+        IDirect3DTexture9* texture = reinterpret_cast<IDirect3DTexture9*>(1);
+        Image image;
+        if (FAILED(D3DXCreateTextureFromFileW(d.device, widen(path).c_str(), &texture))) {
+            EXPECT_EQ(texture, nullptr);
+        } else {
+            TextureRef owned(texture);
+            EXPECT_TRUE(SUCCEEDED(infoResult));
+            EXPECT_EQ(texture->GetLevelCount(), 1u);
+            EXPECT_EQ(info.Width, texture->width());
+            EXPECT_EQ(info.Height, texture->height());
+            image = Image{true, texture->format(), rgbaOf(texture)};
+        }
+        EXPECT_EQ(TestSeams::liveObjectCount(), liveAtStart);
+        return image;
+    }
+    // Header info can only refuse what the header shows: damage inside run-length or compressed data
+    // is found while decoding.
+    void expectRefused(const std::string& path, bool headerShowsIt = false) {
+        EXPECT_FALSE(load(path).loaded) << path << " should be refused";
         D3DXIMAGE_INFO info{};
         if (headerShowsIt) {
-            EXPECT_TRUE(FAILED(D3DXGetImageInfoFromFileW(path.c_str(), &info))) << what;
+            EXPECT_TRUE(FAILED(D3DXGetImageInfoFromFileW(widen(path).c_str(), &info))) << path;
         }
-        IDirect3DTexture9* texture = reinterpret_cast<IDirect3DTexture9*>(1);
-        EXPECT_TRUE(FAILED(D3DXCreateTextureFromFileW(device, path.c_str(), &texture))) << what;
-        EXPECT_EQ(texture, nullptr) << what;
-        EXPECT_EQ(TestSeams::liveObjectCount(), liveAtStart) << what;
+    }
+    Image expectDecoded(const std::string& path) {
+        Image image = load(path);
+        EXPECT_TRUE(image.loaded) << path << " should decode";
+        return image;
+    }
+    void expectSamePixels(const std::string& path, const std::string& referencePath) {
+        Rgba image = expectDecoded(path).rgba, reference = expectDecoded(referencePath).rgba;
+        EXPECT_EQ(image.width, reference.width) << path;
+        EXPECT_TRUE(image.pixels == reference.pixels) << path << " differs from " << referencePath;
     }
 
-    IDirect3DTexture9* loadTexture(const std::string& path) {
-        IDirect3DTexture9* texture = nullptr;
-        EXPECT_EQ(D3DXCreateTextureFromFileW(device, widen(path).c_str(), &texture), D3D_OK) << path;
-        return texture;
-    }
-
-    IDirect3D9* direct3D = nullptr;
-    IDirect3DDevice9* device = nullptr;
-    std::size_t liveAtStart = 0;
+    TestDevice d;
     TempFolder folder;
+    std::size_t liveAtStart = TestSeams::liveObjectCount();
 };
 
-TEST_F(ImageFileTest, ArgumentsAndPathsThatNameNoImageAreRefused) {
-    const std::u16string png = widen(kData + "/pngsuite/basn2c08.png");
+TEST_F(ImageFileTest, PngSuiteDecodesValidFilesExactlyAndRefusesCorruptOnes) {
+    std::vector<std::string> files = filesIn("pngsuite", ".png");
+    ASSERT_EQ(files.size(), 175u);
+    for (const std::string& path : files) {
+        if (nameOf(path)[0] == 'x')
+            expectRefused(path);
+        else
+            EXPECT_TRUE(expectDecoded(path).rgba.pixels == readPng(path).pixels) << path;
+    }
+    // Damaged checksums, empty ancillary chunks and out-of-range palette indices may go either way.
+    const std::set<std::string> either = {"badadler.png", "badcrc.png", "empty_ancillary_chunks.png"};
+    for (const char* folder : {"libpng-crashers", "libspng-crashers", "pillow", "stb-fuzz"}) {
+        for (const std::string& path : filesIn(std::string("png-malformed/") + folder, ".png")) {
+            if (either.count(nameOf(path)))
+                load(path);
+            else
+                expectRefused(path);
+        }
+    }
+    for (const std::string& path : filesIn("png-malformed/libpng-badpal", ".png"))
+        load(path);
+}
+
+TEST_F(ImageFileTest, BmpSuiteFollowsItsReadme) {
+    for (const std::string& path : filesIn("bmpsuite/g", ".bmp"))
+        expectDecoded(path);
+    for (const std::string& path : filesIn("bmpsuite/q", ".bmp"))
+        load(path);
+    const std::set<std::string> refused = {"badbitcount.bmp", "badheadersize.bmp", "badplanes.bmp",
+                                           "badwidth.bmp",    "reallybig.bmp",     "rletopdown.bmp",
+                                           "shortfile.bmp"};
+    for (const std::string& path : filesIn("bmpsuite/b", ".bmp")) {
+        if (refused.count(nameOf(path)))
+            expectRefused(path);
+        else
+            load(path);
+    }
+    expectRefused(kData + "/bmpsuite/x/ba-bm.bmp");
+    // Header versions, orientation, run-length coding and palette size must not change the pixels.
+    const std::string g = kData + "/bmpsuite/g/";
+    for (const char* variant : {"pal8v4", "pal8v5", "pal8topdown", "pal8rle", "pal8os2", "pal8-0"})
+        expectSamePixels(g + variant + ".bmp", g + "pal8.bmp");
+    for (const char* variant : {"rgb24pal", "rgb32", "rgb32bf", "rgb32bfdef"})
+        expectSamePixels(g + variant + ".bmp", g + "rgb24.bmp");
+    expectSamePixels(g + "pal4rle.bmp", g + "pal4.bmp");
+    expectSamePixels(g + "rgb16bfdef.bmp", g + "rgb16.bmp");
+    expectSamePixels(g + "rgb16-565pal.bmp", g + "rgb16-565.bmp");
+}
+
+TEST_F(ImageFileTest, TgaFilesMatchTheirReferencePngs) {
+    std::vector<std::string> files = filesIn("tga/common", ".tga");
+    ASSERT_EQ(files.size(), 24u);
+    for (const std::string& path : files) {
+        std::string name = nameOf(path);
+        std::string group = name.substr(0, name.find('_', name.find('_') + 1));  // "200x32_rgba"
+        expectSamePixels(path, kData + "/tga/common/" + group + ".png");
+    }
+    const std::string misc = kData + "/tga/misc/";
+    expectSamePixels(misc + "200x32_p_bl_raw_origin.tga", kData + "/tga/common/200x32_p.png");
+    expectSamePixels(misc + "cross_scan_line.tga", misc + "cross_scan_line.png");
+    expectSamePixels(misc + "p_16.tga", misc + "p_16.png");
+    expectDecoded(misc + "la.tga");
+    expectDecoded(misc + "tga_id_field.tga");
+    load(misc + "p_8.tga");
+    expectRefused(misc + "cross_scan_line_truncated.tga");
+    expectRefused(misc + "truncated_raw_200x32_rgb.tga");
+    // Colours as Pillow reads them; the alpha bit is read as the platform's A1R5G5B5 (set = opaque),
+    // where Pillow reads it inverted.
+    EXPECT_EQ(expectDecoded(misc + "rgba16.tga").rgba.pixels,
+              (std::vector<std::uint8_t>{172, 0, 255, 0, 0, 255, 82, 255}));
+}
+
+TEST_F(ImageFileTest, DdsFilesKeepTheirFormatAndMatchReferences) {
+    const std::string pillow = kData + "/dds/pillow/";
+    const std::map<std::string, D3DFORMAT> withReference = {
+        {"dxt1-rgb-4bbp-noalpha_MipMaps-1", D3DFMT_DXT1},
+        {"dxt3-argb-8bbp-explicitalpha_MipMaps-1", D3DFMT_DXT3},
+        {"dxt5-argb-8bbp-interpolatedalpha_MipMaps-1", D3DFMT_DXT5},
+        {"uncompressed_rgb", D3DFMT_A8R8G8B8},
+        {"hopper", D3DFMT_R8G8B8},
+        {"bgr15", D3DFMT_A8R8G8B8},
+        {"uncompressed_l", D3DFMT_A8R8G8B8},
+        {"uncompressed_la", D3DFMT_A8R8G8B8}};
+    for (const auto& [name, format] : withReference) {
+        expectSamePixels(pillow + name + ".dds", pillow + name + ".png");
+        EXPECT_EQ(load(pillow + name + ".dds").format, format) << name;
+    }
+    const Rgba issue4142 = expectDecoded(pillow + "dxt5-colorblock-alpha-issue-4142.dds").rgba;
+    ASSERT_EQ(issue4142.pixels.size(), 64u);
+    for (int i : {0, 1, 2, 4, 5, 6})
+        EXPECT_NE(issue4142.pixels[i], 0) << i;
+    for (const std::string& path : filesIn("dds/pillow", ".dds")) {
+        const std::string name = nameOf(path).substr(0, nameOf(path).size() - 4);
+        if (!withReference.count(name) && name != "dxt5-colorblock-alpha-issue-4142")
+            expectRefused(path);
+    }
+    std::vector<std::string> synthetic = filesIn("dds/synthetic", ".dds");
+    ASSERT_EQ(synthetic.size(), 41u);
+    for (const std::string& path : synthetic) {
+        if (nameOf(path)[0] == 'm')
+            expectRefused(path);
+        else
+            expectDecoded(path);  // v_ must decode; q_ files are valid once the lying field is ignored
+    }
+    const std::string s = kData + "/dds/synthetic/";
+    expectSamePixels(s + "v_dxt1_8x8_trailing_bytes.dds", s + "v_dxt1_8x8.dds");
+    expectSamePixels(s + "q_dxt1_linearsize_wrong.dds", s + "v_dxt1_8x8.dds");
+    expectSamePixels(s + "q_argb32_pitch_0xFFFFFFFF.dds", s + "v_argb32_2x2.dds");
+}
+
+TEST_F(ImageFileTest, OtherFormatsFollowTheirReadme) {
+    const std::string jpeg = kData + "/stb-formats/jpeg/";
+    for (const char* name : {"hopper.jpg", "hopper_gray.jpg", "ljt-testorig.jpg", "ljt-testimgint.jpg",
+                             "truncated_app14.jpg", "truncated_exif_dpi.jpg", "broken_exif_dpi.jpg",
+                             "photoshop-200dpi-broken.jpg", "icc-after-SOF.jpg", "pil_sample_cmyk.jpg"})
+        expectDecoded(jpeg + name);
+    for (const char* name : {"ljt-testimgari.jpg", "junk_jpeg_header.jpg", "jpeg_ff00_header.jpg"})
+        load(jpeg + name);
+    expectRefused(jpeg + "ljt-monkey12.jpg");
+    expectRefused(jpeg + "truncated_jpeg.jpg");
+    const std::string bmp = kData + "/stb-formats/bmp/";
+    for (const char* name : {"hopper.bmp", "rgb32bf-abgr.bmp", "hopper_rle8.bmp"})
+        expectDecoded(bmp + name);
+    load(bmp + "hopper_rle8_row_overflow.bmp");
+    expectRefused(bmp + "l2rgb_read.bmp");
+    // GIF, PSD, PNM and Radiance files are not read by this tool; each must be a clean refusal.
+    for (const char* format : {"gif", "psd", "pnm", "hdr"}) {
+        for (const std::string& path : filesIn(std::string("stb-formats/") + format))
+            expectRefused(path);
+    }
+}
+
+TEST_F(ImageFileTest, ArgumentsPathsAndFaultsThatGiveNoImage) {
+    const std::string png = kData + "/pngsuite/basn2c08.png";
     D3DXIMAGE_INFO info{};
     EXPECT_EQ(D3DXGetImageInfoFromFileW(nullptr, &info), D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXGetImageInfoFromFileW(png.c_str(), nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(D3DXGetImageInfoFromFileW(widen(png).c_str(), nullptr), D3DERR_INVALIDCALL);
     IDirect3DTexture9* texture = reinterpret_cast<IDirect3DTexture9*>(1);
-    EXPECT_EQ(D3DXCreateTextureFromFileW(nullptr, png.c_str(), &texture), D3DERR_INVALIDCALL);
+    EXPECT_EQ(D3DXCreateTextureFromFileW(nullptr, widen(png).c_str(), &texture), D3DERR_INVALIDCALL);
     EXPECT_EQ(texture, nullptr);
 
-    expectRefused(widen(folder / "missing.png"), "missing file");
-    expectRefused(widen(folder.path()), "folder");
+    expectRefused(folder / "missing.png", true);
+    expectRefused(folder.path(), true);
     writeFile(folder / "empty.png", "");
-    expectRefused(widen(folder / "empty.png"), "empty file");
+    expectRefused(folder / "empty.png", true);
     writeFile(folder / "text.tga", "just some words, not a picture\n");
-    expectRefused(widen(folder / "text.tga"), "text under an image name");
+    expectRefused(folder / "text.tga", true);
+    // A sparse 2 GiB file costs no disk space and must be refused from its size.
+    writeFile(folder / "huge.png", readFile(png));
+    ASSERT_EQ(truncate((folder / "huge.png").c_str(), (off_t{1} << 31)), 0);
+    expectRefused(folder / "huge.png", true);
+
     // A refused path conversion leaves "-" behind; it must never be opened as a file of that name.
-    writeFile(folder / "-", readFile(kData + "/pngsuite/basn2c08.png"));
+    writeFile(folder / "-", readFile(png));
     WCHAR refused[4] = {};
     markRefusedPath(refused);
     char* previous = getcwd(nullptr, 0);
     ASSERT_EQ(chdir(folder.path().c_str()), 0);
-    expectRefused(std::u16string(refused, 3), "refused path");
+    EXPECT_TRUE(FAILED(D3DXGetImageInfoFromFileW(refused, &info)));
+    EXPECT_TRUE(FAILED(D3DXCreateTextureFromFileW(d.device, refused, &texture)));
     EXPECT_EQ(chdir(previous), 0);
     free(previous);
-}
 
-TEST_F(ImageFileTest, InjectedFaultsAreReturnedAsGiven) {
-    const std::u16string png = widen(kData + "/pngsuite/basn2c08.png");
-    D3DXIMAGE_INFO info{};
     TestSeams::injectFault(Operation::D3DXGetImageInfoFromFile, E_FAIL);
-    EXPECT_EQ(D3DXGetImageInfoFromFileW(png.c_str(), &info), E_FAIL);
-    EXPECT_EQ(D3DXGetImageInfoFromFileW(png.c_str(), &info), D3D_OK);
-
+    EXPECT_EQ(D3DXGetImageInfoFromFileW(widen(png).c_str(), &info), E_FAIL);
+    EXPECT_EQ(D3DXGetImageInfoFromFileW(widen(png).c_str(), &info), D3D_OK);
     TestSeams::injectFault(Operation::D3DXCreateTextureFromFile, E_OUTOFMEMORY, 1);
-    IDirect3DTexture9* texture = nullptr;
-    ASSERT_EQ(D3DXCreateTextureFromFileW(device, png.c_str(), &texture), D3D_OK);
-    texture->Release();
+    EXPECT_TRUE(load(png).loaded);
     texture = reinterpret_cast<IDirect3DTexture9*>(1);
-    EXPECT_EQ(D3DXCreateTextureFromFileW(device, png.c_str(), &texture), E_OUTOFMEMORY);
+    EXPECT_EQ(D3DXCreateTextureFromFileW(d.device, widen(png).c_str(), &texture), E_OUTOFMEMORY);
     EXPECT_EQ(texture, nullptr);
-}
-
-TEST_F(ImageFileTest, FileNamesBeyondAsciiSurviveTheWidePath) {
-    const std::string name = folder / "bild-\xC3\xA4-\xE7\x94\xBB.png";  // UTF-8 "bild-ä-画.png"
-    writeFile(name, readFile(kData + "/pngsuite/basn2c08.png"));
-    D3DXIMAGE_INFO info{};
-    ASSERT_EQ(D3DXGetImageInfoFromFileW(widen(name).c_str(), &info), D3D_OK);
-    EXPECT_EQ(info.Width, 32u);
-    IDirect3DTexture9* texture = loadTexture(name);
-    ASSERT_NE(texture, nullptr);
-    texture->Release();
 }
 
 TEST_F(ImageFileTest, ContentDecidesTheFormatAndHeaderInfoDescribesIt) {
@@ -148,44 +294,11 @@ TEST_F(ImageFileTest, ContentDecidesTheFormatAndHeaderInfoDescribesIt) {
         writeFile(path, readFile(kData + c.source));
         D3DXIMAGE_INFO info{};
         ASSERT_EQ(D3DXGetImageInfoFromFileW(widen(path).c_str(), &info), D3D_OK) << c.source;
-        EXPECT_EQ(info.ImageFileFormat, c.container) << c.source;
-        EXPECT_EQ(info.Format, c.fileFormat) << c.source;
-        EXPECT_EQ(info.Width, c.width) << c.source;
-        EXPECT_EQ(info.Height, c.height) << c.source;
-        EXPECT_EQ(info.MipLevels, c.mipLevels) << c.source;
-        EXPECT_EQ(info.Depth, 1u) << c.source;
-        IDirect3DTexture9* texture = loadTexture(path);
-        ASSERT_NE(texture, nullptr);
-        EXPECT_EQ(texture->format(), c.textureFormat) << c.source;
-        EXPECT_EQ(texture->GetLevelCount(), 1u) << c.source;
-        texture->Release();
-    }
-}
-
-TEST_F(ImageFileTest, WrittenImagesComeBackAsBlueGreenRedAlpha) {
-    const Rgba image = Rgba::pattern(37, 19, true);
-    struct Case {
-        const char* name;
-        void (*write)(const std::string&, const Rgba&);
-        bool keepsAlpha;
-    };
-    auto png = [](const std::string& path, const Rgba& rgba) { writePng(path, rgba, true); };
-    for (const Case& c :
-         {Case{"p.png", png, true}, Case{"t.tga", writeTga, true}, Case{"b.bmp", writeBmp, false}}) {
-        const std::string path = folder / c.name;
-        c.write(path, image);
-        IDirect3DTexture9* texture = loadTexture(path);
-        ASSERT_NE(texture, nullptr) << c.name;
-        ASSERT_EQ(texture->levelSize(0), image.pixels.size());
-        const std::uint8_t* bgra = texture->levelBytes(0);
-        bool same = true;
-        for (std::size_t i = 0; i < image.pixels.size(); i += 4) {
-            same = same && bgra[i] == image.pixels[i + 2] && bgra[i + 1] == image.pixels[i + 1] &&
-                   bgra[i + 2] == image.pixels[i] &&
-                   bgra[i + 3] == (c.keepsAlpha ? image.pixels[i + 3] : 255);
-        }
-        EXPECT_TRUE(same) << c.name;
-        texture->Release();
+        EXPECT_EQ(std::make_tuple(info.ImageFileFormat, info.Format, info.Width, info.Height, info.MipLevels,
+                                  info.Depth),
+                  std::make_tuple(c.container, c.fileFormat, c.width, c.height, c.mipLevels, UINT{1}))
+            << c.source;
+        EXPECT_EQ(load(path).format, c.textureFormat) << c.source;
     }
 }
 
@@ -202,22 +315,14 @@ TEST_F(ImageFileTest, EveryTruncatedPrefixOfAValidFileIsRefused) {
         std::size_t end = whole.size();
         if (whole.compare(end - footer.size(), footer.size(), footer) == 0)
             end -= 26;
-        const std::string path = folder / "cut";
         for (std::size_t length : {std::size_t{1}, std::size_t{17}, std::size_t{60}, whole.size() / 3,
                                    end / 2, end - 2, end - 1}) {
-            writeFile(path, whole.substr(0, length));
-            expectRefused(widen(path), std::string(source) + " cut to " + std::to_string(length), false);
+            writeFile(folder / "cut", whole.substr(0, length));
+            SCOPED_TRACE(std::string(source) + " cut to " + std::to_string(length));
+            expectRefused(folder / "cut");
         }
     }
 }
 
-TEST_F(ImageFileTest, OversizedFilesAreRefusedWithoutBeingRead) {
-    const std::string path = folder / "huge.png";
-    writeFile(path, readFile(kData + "/pngsuite/basn2c08.png"));
-    ASSERT_EQ(truncate(path.c_str(), (off_t{1} << 31)), 0);  // sparse: costs no disk space
-    const auto start = std::chrono::steady_clock::now();
-    expectRefused(widen(path), "2 GiB file");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-}
-
 }  // namespace
+}  // namespace ImageService

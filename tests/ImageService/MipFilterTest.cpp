@@ -2,33 +2,14 @@
 // within the rounding it may gather, block formats encoded from uncompressed averages, and refusals.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "ImageService/BlockCodec.h"
-#include "ImageService/D3DX.h"
-#include "ImageService/PixelFormats.h"
-#include "ImageService/TestSeams.h"
+#include "support/Textures.h"
 
 namespace ImageService {
 namespace {
-
-struct Releaser {
-    void operator()(IUnknown* object) const { object->Release(); }
-};
-using TextureRef = std::unique_ptr<IDirect3DTexture9, Releaser>;
-
-TextureRef makeTexture(UINT width, UINT height, D3DFORMAT format, UINT levels = 0) {
-    IDirect3DTexture9* texture = nullptr;
-    EXPECT_EQ(IDirect3DTexture9::create(width, height, levels, 0, format, D3DPOOL_MANAGED, &texture), D3D_OK);
-    return TextureRef(texture);
-}
-
-std::vector<std::uint8_t> levelOf(IDirect3DTexture9* texture, UINT level) {
-    return {texture->levelBytes(level), texture->levelBytes(level) + texture->levelSize(level)};
-}
 
 class MipFilterTest : public ::testing::Test {
 protected:
@@ -37,44 +18,37 @@ protected:
 
 TEST_F(MipFilterTest, SmallImagesGetTheirRoundedMeans) {
     // Channel sums 10, 2, 2, 45: means 2.5, 0.5, 0.5 and 11.25 round to 3, 1, 1 and 11.
-    auto square = makeTexture(2, 2, D3DFMT_A8R8G8B8);
+    TextureRef square = makeTexture(2, 2, D3DFMT_A8R8G8B8, 0);
     const std::uint8_t pixels[] = {1, 0, 0, 10, 2, 0, 1, 11, 3, 1, 0, 12, 4, 1, 1, 12};
     std::memcpy(square->levelBytes(0), pixels, sizeof pixels);
     ASSERT_EQ(D3DXFilterTexture(square.get(), nullptr, 0, D3DX_DEFAULT), D3D_OK);
-    EXPECT_EQ(levelOf(square.get(), 1), std::vector<std::uint8_t>({3, 1, 1, 11}));
+    EXPECT_EQ(bytesOf(square.get(), 1), std::vector<std::uint8_t>({3, 1, 1, 11}));
 
     // A side of 1 averages pairs: 0, 1, 10, 20 -> 1 (0.5 rounded up), 15 -> 8.
     for (bool row : {true, false}) {
-        auto line = makeTexture(row ? 4 : 1, row ? 1 : 4, D3DFMT_A8B8G8R8);
+        TextureRef line = makeTexture(row ? 4 : 1, row ? 1 : 4, D3DFMT_A8B8G8R8, 0);
         const std::uint8_t values[] = {0, 1, 10, 20};
         for (int i = 0; i < 4; ++i)
             std::memset(line->levelBytes(0) + 4 * i, values[i], 4);
         ASSERT_EQ(D3DXFilterTexture(line.get(), nullptr, 0, 5), D3D_OK);  // 5: the box filter by name
-        EXPECT_EQ(levelOf(line.get(), 1), std::vector<std::uint8_t>({1, 1, 1, 1, 15, 15, 15, 15}));
-        EXPECT_EQ(levelOf(line.get(), 2), std::vector<std::uint8_t>(4, 8));
+        EXPECT_EQ(bytesOf(line.get(), 1), std::vector<std::uint8_t>({1, 1, 1, 1, 15, 15, 15, 15}));
+        EXPECT_EQ(bytesOf(line.get(), 2), std::vector<std::uint8_t>(4, 8));
     }
 }
 
 TEST_F(MipFilterTest, LongChainStaysWithinRoundingOfTheTrueMean) {
-    auto texture = makeTexture(256, 64, D3DFMT_A8B8G8R8);
+    // 256x64 has nine levels down to 1x1 (their sides are checked in TextureTest).
+    TextureRef texture = makeTexture(256, 64, D3DFMT_A8B8G8R8, 0);
     ASSERT_EQ(texture->GetLevelCount(), 9u);
-    const UINT expectedSides[9][2] = {{256, 64}, {128, 32}, {64, 16}, {32, 8}, {16, 4},
-                                      {8, 2},    {4, 1},    {2, 1},   {1, 1}};
-    for (UINT level = 0; level < 9; ++level) {
-        EXPECT_EQ(texture->width(level), expectedSides[level][0]);
-        EXPECT_EQ(texture->height(level), expectedSides[level][1]);
-    }
     std::uint8_t* base = texture->levelBytes(0);
     for (UINT i = 0; i < 256 * 64 * 4; ++i)
         base[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 24);
-    const std::vector<std::uint8_t> source = levelOf(texture.get(), 0);
+    const std::vector<std::uint8_t> source = bytesOf(texture.get());
     ASSERT_EQ(D3DXFilterTexture(texture.get(), nullptr, 0, D3DX_DEFAULT), D3D_OK);
 
     // Rounding half up moves each level by at most half a step from the mean of the level above.
     for (UINT level = 1; level < 9; ++level) {
-        const UINT w = texture->width(level), h = texture->height(level);
-        const UINT spanX = 256 / w, spanY = 64 / h;
-        const std::uint8_t* got = texture->levelBytes(level);
+        const UINT w = texture->width(level), h = texture->height(level), spanX = 256 / w, spanY = 64 / h;
         for (UINT y = 0; y < h; ++y) {
             for (UINT x = 0; x < w; ++x) {
                 for (int c = 0; c < 4; ++c) {
@@ -83,8 +57,8 @@ TEST_F(MipFilterTest, LongChainStaysWithinRoundingOfTheTrueMean) {
                         for (UINT sx = x * spanX; sx < (x + 1) * spanX; ++sx)
                             sum += source[(sy * 256 + sx) * 4 + c];
                     }
-                    double mean = sum / (spanX * spanY);
-                    ASSERT_NEAR(got[(y * w + x) * 4 + c], mean, 0.5 * level)
+                    ASSERT_NEAR(texture->levelBytes(level)[(y * w + x) * 4 + c], sum / (spanX * spanY),
+                                0.5 * level)
                         << "level " << level << " at " << x << "," << y;
                 }
             }
@@ -94,7 +68,7 @@ TEST_F(MipFilterTest, LongChainStaysWithinRoundingOfTheTrueMean) {
 
 TEST_F(MipFilterTest, BlockLevelsAreEncodedFromUncompressedAverages) {
     for (D3DFORMAT format : {D3DFMT_DXT1, D3DFMT_DXT3}) {
-        auto texture = makeTexture(64, 32, format);
+        TextureRef texture = makeTexture(64, 32, format, 0);
         std::vector<std::uint8_t> rgba(64 * 32 * 4);
         for (std::size_t i = 0; i < rgba.size(); ++i)
             rgba[i] = static_cast<std::uint8_t>((i % 256) ^ (i / 97));
@@ -103,24 +77,24 @@ TEST_F(MipFilterTest, BlockLevelsAreEncodedFromUncompressedAverages) {
 
         // The same chain averaged without compression, each level then encoded once: any level built
         // from a decoded smaller level (errors compounding) would differ.
-        auto plain = makeTexture(64, 32, D3DFMT_A8B8G8R8);
+        TextureRef plain = makeTexture(64, 32, D3DFMT_A8B8G8R8, 0);
         ASSERT_TRUE(decompressImage(format, texture->levelBytes(0), 64, 32, plain->levelBytes(0)));
         ASSERT_EQ(D3DXFilterTexture(plain.get(), nullptr, 0, D3DX_DEFAULT), D3D_OK);
         for (UINT level = 1; level < texture->GetLevelCount(); ++level) {
             std::vector<std::uint8_t> expected(texture->levelSize(level));
             ASSERT_TRUE(compressImage(format, plain->levelBytes(level), plain->width(level),
                                       plain->height(level), expected.data()));
-            EXPECT_EQ(levelOf(texture.get(), level), expected) << format << " level " << level;
+            EXPECT_EQ(bytesOf(texture.get(), level), expected) << format << " level " << level;
         }
     }
 }
 
 TEST_F(MipFilterTest, StartsBelowTheSourceLevelAndRefusesBadRequests) {
-    auto texture = makeTexture(4, 4, D3DFMT_A8R8G8B8);
+    TextureRef texture = makeTexture(4, 4, D3DFMT_A8R8G8B8, 0);
     std::memset(texture->levelBytes(1), 0x40, texture->levelSize(1));
     ASSERT_EQ(D3DXFilterTexture(texture.get(), nullptr, 1, D3DX_DEFAULT), D3D_OK);
-    EXPECT_EQ(levelOf(texture.get(), 0), std::vector<std::uint8_t>(64, 0));
-    EXPECT_EQ(levelOf(texture.get(), 2), std::vector<std::uint8_t>(4, 0x40));
+    EXPECT_EQ(bytesOf(texture.get(), 0), std::vector<std::uint8_t>(64, 0));
+    EXPECT_EQ(bytesOf(texture.get(), 2), std::vector<std::uint8_t>(4, 0x40));
     EXPECT_EQ(D3DXFilterTexture(texture.get(), nullptr, 2, D3DX_DEFAULT), D3D_OK);
 
     const std::uint8_t palette[1024] = {};
@@ -128,12 +102,9 @@ TEST_F(MipFilterTest, StartsBelowTheSourceLevelAndRefusesBadRequests) {
     EXPECT_EQ(D3DXFilterTexture(texture.get(), palette, 0, D3DX_DEFAULT), D3DERR_INVALIDCALL);
     EXPECT_EQ(D3DXFilterTexture(texture.get(), nullptr, 0, 2), D3DERR_INVALIDCALL);  // point filter
     EXPECT_EQ(D3DXFilterTexture(nullptr, nullptr, 0, D3DX_DEFAULT), D3DERR_INVALIDCALL);
-    auto single = makeTexture(8, 8, D3DFMT_DXT1, 1);
+    TextureRef single = makeTexture(8, 8, D3DFMT_DXT1, 1);
     EXPECT_EQ(D3DXFilterTexture(single.get(), nullptr, 0, D3DX_DEFAULT), D3D_OK);
-}
 
-TEST_F(MipFilterTest, RefusesALockedLevel) {
-    auto texture = makeTexture(4, 4, D3DFMT_DXT1);
     D3DLOCKED_RECT locked;
     ASSERT_EQ(texture->LockRect(2, &locked, nullptr, 0), D3D_OK);
     EXPECT_EQ(D3DXFilterTexture(texture.get(), nullptr, 0, D3DX_DEFAULT), D3DERR_INVALIDCALL);
@@ -141,13 +112,13 @@ TEST_F(MipFilterTest, RefusesALockedLevel) {
 }
 
 TEST_F(MipFilterTest, InjectedFaultReturnsItsCodeAndLeavesNothingBehind) {
-    auto texture = makeTexture(4, 4, D3DFMT_A8R8G8B8);
+    TextureRef texture = makeTexture(4, 4, D3DFMT_A8R8G8B8, 0);
     std::memset(texture->levelBytes(0), 0x80, texture->levelSize(0));
     const std::size_t live = TestSeams::liveObjectCount();
     TestSeams::injectFault(Operation::FilterTexture, D3DERR_OUTOFVIDEOMEMORY);
     EXPECT_EQ(D3DXFilterTexture(texture.get(), nullptr, 0, D3DX_DEFAULT), D3DERR_OUTOFVIDEOMEMORY);
     EXPECT_EQ(TestSeams::liveObjectCount(), live);
-    EXPECT_EQ(levelOf(texture.get(), 1), std::vector<std::uint8_t>(16, 0));
+    EXPECT_EQ(bytesOf(texture.get(), 1), std::vector<std::uint8_t>(16, 0));
 }
 
 }  // namespace

@@ -5,12 +5,10 @@
 
 #include <cstring>
 
-#include "ImageService/D3DX.h"
-#include "ImageService/TestSeams.h"
 #include "TXD/TXDArchive.h"
-#include "support/ImageFiles.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
+#include "support/Textures.h"
 
 namespace {
 
@@ -18,34 +16,18 @@ using namespace ImageService;
 
 class ArchiveTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        direct3D = Direct3DCreate9(D3D_SDK_VERSION);
-        D3DPRESENT_PARAMETERS parameters{};
-        ASSERT_EQ(direct3D->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, 0, &parameters, &device), D3D_OK);
-        liveWithDevice = TestSeams::liveObjectCount();
-    }
     void TearDown() override {
         TestSeams::clearFaults();
-        device->Release();
-        direct3D->Release();
-        EXPECT_EQ(TestSeams::liveObjectCount(), liveAtStart);
+        EXPECT_EQ(TestSeams::liveObjectCount(), liveWithDevice);
     }
-    // Adds with the given format and mask; the archive's texture count and liveness are checked by callers.
     bool add(TXD::TXDArchive& archive, const std::string& image, TXD::TextureFormat format, bool mips = false,
              const std::string& alpha = "", const std::string& alphaName = "") {
-        return archive.addTexture(device, folder / image, "tex", format, mips,
+        return archive.addTexture(d.device, folder / image, "tex", format, mips,
                                   alpha.empty() ? "" : folder / alpha, alphaName);
     }
-    std::vector<std::uint8_t> level(TXD::TXDArchive& archive, UINT index, UINT levelIndex = 0) {
-        IDirect3DTexture9* texture = archive.getTexture(index).texture;
-        return std::vector<std::uint8_t>(texture->levelBytes(levelIndex),
-                                         texture->levelBytes(levelIndex) + texture->levelSize(levelIndex));
-    }
 
-    std::size_t liveAtStart = TestSeams::liveObjectCount();
-    std::size_t liveWithDevice = 0;
-    IDirect3D9* direct3D = nullptr;
-    IDirect3DDevice9* device = nullptr;
+    TestDevice d;
+    std::size_t liveWithDevice = TestSeams::liveObjectCount();
     TempFolder folder;
 };
 
@@ -90,26 +72,6 @@ TEST_F(ArchiveTest, RecordValuesFollowTheFormatChoice) {
     }
 }
 
-TEST_F(ArchiveTest, ThirtyTwoBitRecordsHoldTheExactPixels) {
-    Rgba image = Rgba::pattern(8, 4, true);
-    writePng(folder / "img.png", image);
-    TXD::TXDArchive archive;
-    ASSERT_TRUE(add(archive, "img.png", TXD::Bits32, false, "img.png", "img"));
-    std::vector<std::uint8_t> bytes = level(archive, 0);
-    for (std::size_t i = 0; i < image.pixels.size(); i += 4) {
-        // Blue, green, red, alpha in memory.
-        ASSERT_EQ(bytes[i], image.pixels[i + 2]);
-        ASSERT_EQ(bytes[i + 1], image.pixels[i + 1]);
-        ASSERT_EQ(bytes[i + 2], image.pixels[i]);
-        ASSERT_EQ(bytes[i + 3], image.pixels[i + 3]);
-    }
-    TXD::TXDArchive opaque;
-    ASSERT_TRUE(add(opaque, "img.png", TXD::Bits32));
-    std::vector<std::uint8_t> noAlpha = level(opaque, 0);
-    for (std::size_t i = 3; i < noAlpha.size(); i += 4)
-        ASSERT_EQ(noAlpha[i], 255);
-}
-
 TEST_F(ArchiveTest, AlphaMergeTakesOnlyTheAlphaByte) {
     Rgba colour = Rgba::filled(4, 4, 51, 34, 17, 128);
     Rgba alpha = Rgba::filled(4, 4, 204, 187, 170, 127);
@@ -119,7 +81,7 @@ TEST_F(ArchiveTest, AlphaMergeTakesOnlyTheAlphaByte) {
     writePng(folder / "alpha.png", alpha);
     TXD::TXDArchive archive;
     ASSERT_TRUE(add(archive, "colour.png", TXD::Bits32, false, "alpha.png", "alpha"));
-    std::vector<std::uint8_t> bytes = level(archive, 0);
+    std::vector<std::uint8_t> bytes = bytesOf(archive.getTexture(0).texture);
     EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 4, bytes.begin() + 8),
               (std::vector<std::uint8_t>{17, 34, 51, 127}));
     EXPECT_EQ(bytes[3], 0);
@@ -132,12 +94,12 @@ TEST_F(ArchiveTest, AlphaMergeRefusesBadRequests) {
     TXD::TXDArchive archive;
     ASSERT_TRUE(add(archive, "img.png", TXD::DXT3));
     archive.changed = false;
-    std::vector<std::uint8_t> before = level(archive, 0);
+    std::vector<std::uint8_t> before = bytesOf(archive.getTexture(0).texture);
     LogCapture capture;
-    EXPECT_FALSE(archive.addAlphaChannelFromFile(-1, device, folder / "img.png"));
-    EXPECT_FALSE(archive.addAlphaChannelFromFile(1, device, folder / "img.png"));
-    EXPECT_FALSE(archive.addAlphaChannelFromFile(0, device, folder / "missing.png"));
-    EXPECT_FALSE(archive.addAlphaChannelFromFile(0, device, folder / "other.png"));
+    EXPECT_FALSE(archive.addAlphaChannelFromFile(-1, d.device, folder / "img.png"));
+    EXPECT_FALSE(archive.addAlphaChannelFromFile(1, d.device, folder / "img.png"));
+    EXPECT_FALSE(archive.addAlphaChannelFromFile(0, d.device, folder / "missing.png"));
+    EXPECT_FALSE(archive.addAlphaChannelFromFile(0, d.device, folder / "other.png"));
     const std::string prefix = "TXD::TXDArchive::addAlphaChannelFromFile";
     EXPECT_EQ(capture.errors(),
               (std::vector<std::string>{
@@ -147,7 +109,7 @@ TEST_F(ArchiveTest, AlphaMergeRefusesBadRequests) {
                   prefix + "(1011) - Unable to add the alpha channel, the source texture is 256x512 and the "
                            "destination texture is 256x256"}));
     EXPECT_FALSE(archive.changed);
-    EXPECT_EQ(level(archive, 0), before);
+    EXPECT_EQ(bytesOf(archive.getTexture(0).texture), before);
 }
 
 TEST_F(ArchiveTest, MipChainsHaveEveryLevel) {
@@ -170,7 +132,7 @@ TEST_F(ArchiveTest, MipChainsHaveEveryLevel) {
     EXPECT_EQ(archive.getTexture(2).mipLevels, 1);
 
     // Level 1 of the 2x2 image is one pixel: the mean (124, 126, 124) within block precision.
-    std::vector<std::uint8_t> block = level(archive, 1, 1);
+    std::vector<std::uint8_t> block = bytesOf(archive.getTexture(1).texture, 1);
     std::uint8_t rgba[16 * 4];
     squish::Decompress(rgba, block.data(), squish::kDxt1);
     EXPECT_NEAR(rgba[0], 124, 5);
@@ -184,9 +146,9 @@ TEST_F(ArchiveTest, MipGenerationRefusals) {
     ASSERT_TRUE(add(archive, "img.png", TXD::Bits32));
     archive.changed = false;
     LogCapture capture;
-    EXPECT_FALSE(archive.generateMipMaps(-1, device));
-    EXPECT_FALSE(archive.generateMipMaps(1, device));
-    EXPECT_FALSE(archive.generateMipMaps(0, device));
+    EXPECT_FALSE(archive.generateMipMaps(-1, d.device));
+    EXPECT_FALSE(archive.generateMipMaps(1, d.device));
+    EXPECT_FALSE(archive.generateMipMaps(0, d.device));
     EXPECT_EQ(capture.info(),
               std::vector<std::string>{"TXD::TXDArchive::generateMipMaps(1518) - You can't generate "
                                        "MipMap's on an 8bit or 32bit texture"});

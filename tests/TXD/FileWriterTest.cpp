@@ -1,51 +1,51 @@
-// The archive file to the byte: the worked DXT1 example, the sizes of every record kind, both native
-// header layouts, and round trips through the independent reader.
+// The archive file to the byte (the worked DXT1 example, every record kind, both native header
+// layouts, round trips through the independent reader), and a save that either replaces the file
+// whole or leaves it exactly as it was: write failures at every step, devices, offsets inside
+// existing files, permissions, links, and paths that cannot be opened.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
+#include "ImageService/TestSeams.h"
 #include "ImageService/Texture.h"
-#include "support/ArchiveReader.h"
 #include "TXD/TXDArchive.h"
+#include "support/ArchiveReader.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
 
 namespace {
 
 using ArchiveReader::Bytes;
-using ImageService::D3DFORMAT;
+using namespace ImageService;
 
-ImageService::IDirect3DTexture9* makeTexture(D3DFORMAT format, unsigned width, unsigned height,
-                                             unsigned levels) {
-    ImageService::IDirect3DTexture9* texture = nullptr;
-    EXPECT_EQ(ImageService::IDirect3DTexture9::create(width, height, levels, 0, format,
-                                                      ImageService::D3DPOOL_MANAGED, &texture),
-              ImageService::D3D_OK);
-    for (unsigned level = 0; texture && level < texture->GetLevelCount(); ++level) {
-        std::uint8_t* bytes = texture->levelBytes(level);
-        for (std::size_t i = 0; i < texture->levelSize(level); ++i) {
-            bytes[i] = static_cast<std::uint8_t>(i * 31 + level * 7 + 1);
-        }
-    }
-    return texture;
-}
-
-TXD::TextureRecord dxtRecord(const std::string& name, int width, int height, int compression,
-                             int levels = 1) {
+TXD::TextureRecord record(const std::string& name, D3DFORMAT format, std::uint32_t raster, std::uint8_t depth,
+                          int width, int height, int levels = 1) {
     TXD::TextureRecord record;
-    record.texture = makeTexture(compression == 1 ? ImageService::D3DFMT_DXT1 : ImageService::D3DFMT_DXT3,
-                                 static_cast<unsigned>(width), static_cast<unsigned>(height),
-                                 static_cast<unsigned>(levels));
+    EXPECT_EQ(IDirect3DTexture9::create(unsigned(width), unsigned(height), unsigned(levels), 0, format,
+                                        D3DPOOL_MANAGED, &record.texture),
+              D3D_OK);
+    for (unsigned level = 0; level < record.texture->GetLevelCount(); ++level) {
+        for (std::size_t i = 0; i < record.texture->levelSize(level); ++i)
+            record.texture->levelBytes(level)[i] = static_cast<std::uint8_t>(i * 31 + level * 7 + 1);
+    }
     record.setName(name);
-    record.depth = 16;
-    record.compression = static_cast<std::uint8_t>(compression);
-    record.rasterFormat = compression == 1 ? 0x200 : 0x300;
-    record.hasAlpha = compression == 1 ? 0 : 1;
+    record.depth = depth;
+    record.compression = format == D3DFMT_DXT1 ? 1 : format == D3DFMT_DXT3 ? 3 : 0;
+    record.rasterFormat = raster;
+    record.hasAlpha = (raster & 0xF00) == 0x300 || (raster & 0xF00) == 0x500;
     record.width = static_cast<std::int16_t>(width);
     record.height = static_cast<std::int16_t>(height);
     record.mipLevels = static_cast<std::uint8_t>(levels);
     return record;
+}
+TXD::TextureRecord dxtRecord(const std::string& name, int width, int height, int compression,
+                             int levels = 1) {
+    return record(name, compression == 1 ? D3DFMT_DXT1 : D3DFMT_DXT3, compression == 1 ? 0x200 : 0x300, 16,
+                  width, height, levels);
 }
 
 std::string hexAt(const Bytes& bytes, std::size_t offset, std::size_t count) {
@@ -58,12 +58,27 @@ std::string hexAt(const Bytes& bytes, std::size_t offset, std::size_t count) {
     return out;
 }
 
-Bytes levelOf(ImageService::IDirect3DTexture9* texture, unsigned level) {
+Bytes levelOf(IDirect3DTexture9* texture, unsigned level) {
     return Bytes(texture->levelBytes(level), texture->levelBytes(level) + texture->levelSize(level));
+}
+
+std::string pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>('a' + i % 26);
+    return bytes;
+}
+
+unsigned modeOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0);
+    return status.st_mode & 07777;
 }
 
 class FileWriterTest : public testing::Test {
 protected:
+    void TearDown() override { TestSeams::clearFaults(); }
+
     // Saves, parses and returns the archive written at `position`.
     ArchiveReader::Archive saveAndParse(std::int32_t position = 0) {
         EXPECT_TRUE(archive.saveFile(path, position));
@@ -71,6 +86,18 @@ protected:
         ArchiveReader::Archive parsed;
         EXPECT_EQ(ArchiveReader::parse(bytes, static_cast<std::size_t>(position), parsed), "");
         return parsed;
+    }
+    // A failed save leaves the file, the archive's state and the folder as they were.
+    void expectUntouched(const std::string& before, std::size_t entries = 1) {
+        EXPECT_EQ(readFile(path), before);
+        EXPECT_TRUE(archive.changed);
+        EXPECT_TRUE(archive.filePath.empty());
+        EXPECT_EQ(archive.streamPosition, 0);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), long(entries))
+            << "a temporary file was left behind";
+    }
+    std::string saveError(const std::string& reason, const std::string& target) {
+        return std::string("TXD::TXDArchive::saveFile(") + reason + target;
     }
 
     TempFolder folder;
@@ -94,10 +121,9 @@ TEST_F(FileWriterTest, WorkedDxt1ExampleMatchesToTheByte) {
     EXPECT_EQ(hexAt(file, 28, 12), "15 00 00 00 74 80 00 00 FF FF 03 18");
     EXPECT_EQ(hexAt(file, 40, 12), "01 00 00 00 5C 80 00 00 FF FF 03 18");
     EXPECT_EQ(hexAt(file, 52, 8), "09 00 00 00 00 00 00 00");
-    EXPECT_EQ(Bytes(file.begin() + 60, file.begin() + 92),
-              Bytes({'b', 'r', 'i', 'c', 'k', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                     0,   0,   0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(Bytes(file.begin() + 92, file.begin() + 124), Bytes(32, 0));
+    Bytes names(64, 0);
+    std::copy_n("brick", 5, names.begin());
+    EXPECT_EQ(Bytes(file.begin() + 60, file.begin() + 124), names);
     EXPECT_EQ(hexAt(file, 124, 8), "00 02 00 00 44 58 54 31");
     EXPECT_EQ(hexAt(file, 132, 8), "00 01 00 01 10 01 04 08");
     EXPECT_EQ(hexAt(file, 140, 4), "00 80 00 00");
@@ -107,9 +133,10 @@ TEST_F(FileWriterTest, WorkedDxt1ExampleMatchesToTheByte) {
 
     EXPECT_FALSE(archive.changed);
     EXPECT_EQ(archive.filePath, path);
-    ASSERT_EQ(log.info().size(), 1u);
-    EXPECT_EQ(log.info()[0],
-              "TXD::TXDArchive::saveFile(250) - Saved a texture archive with 1 textures as: " + path);
+    EXPECT_EQ(log.info(),
+              std::vector<std::string>{"TXD::TXDArchive::saveFile(250) - Saved a texture archive with 1 "
+                                       "textures as: " +
+                                       path});
     EXPECT_TRUE(log.errors().empty());
 
     // Nothing in the archive changes, so a second save writes the same bytes.
@@ -120,12 +147,11 @@ TEST_F(FileWriterTest, WorkedDxt1ExampleMatchesToTheByte) {
 TEST_F(FileWriterTest, EmptyArchiveIsFortyBytes) {
     ASSERT_TRUE(archive.saveFile(path, 0));
     EXPECT_EQ(hexAt(ArchiveReader::readFile(path), 0, 100),
-              "16 00 00 00 1C 00 00 00 FF FF 02 0C "
-              "01 00 00 00 04 00 00 00 FF FF 02 0C 00 00 00 00 "
+              "16 00 00 00 1C 00 00 00 FF FF 02 0C 01 00 00 00 04 00 00 00 FF FF 02 0C 00 00 00 00 "
               "03 00 00 00 00 00 00 00 FF FF 02 0C");
 }
 
-TEST_F(FileWriterTest, CompressedLevelSizes) {
+TEST_F(FileWriterTest, CompressedLevelSizesAndPlatform9Fields) {
     archive.version = TXD::TXDArchive::kPlatform9Version;
     archive.appendTexture(dxtRecord("dxt3", 256, 256, 3));
     archive.appendTexture(dxtRecord("chain", 256, 64, 1, 9));
@@ -160,25 +186,32 @@ TEST_F(FileWriterTest, Platform8HeaderUsesAlphaAndRawCompression) {
     ASSERT_EQ(parsed.textures.size(), 2u);
     EXPECT_EQ(parsed.stamp, TXD::TXDArchive::kDefaultVersion);
     EXPECT_EQ(parsed.textures[0].platform, 8u);
-    EXPECT_EQ(parsed.textures[0].formatCode, 0u);
-    EXPECT_EQ(parsed.textures[0].flags, 1);
+    EXPECT_EQ(parsed.textures[0].formatCode, 0u);  // offset 76
+    EXPECT_EQ(parsed.textures[0].flags, 1);        // offset 87
     EXPECT_EQ(parsed.textures[1].formatCode, 1u);
     EXPECT_EQ(parsed.textures[1].flags, 3);
 }
 
-TEST_F(FileWriterTest, HeaderFieldsAndNames) {
+TEST_F(FileWriterTest, HeaderFieldsNamesAndExcludedRecords) {
     TXD::TextureRecord exact = dxtRecord(std::string(32, 'x'), 8, 4, 1);
     exact.setMaskName("mask");
     exact.filterFlags = 0x1102;
     exact.filterByte2 = 0x33;
     exact.filterByte3 = 0x44;
     archive.appendTexture(exact);
+    TXD::TextureRecord skipped = dxtRecord("skipped", 4, 4, 1);
+    skipped.excludeFromSave = true;
+    archive.appendTexture(skipped);
     archive.appendTexture(dxtRecord("0123456789012345678901234567890123456789", 4, 4, 1));
-    archive.appendTexture(dxtRecord(std::string("ab\0cd", 5), 4, 4, 1));
+    LogCapture log;
     ArchiveReader::Archive parsed = saveAndParse();
-    ASSERT_EQ(parsed.textures.size(), 3u);
+    ASSERT_EQ(parsed.count, 2u);
+    EXPECT_EQ(parsed.end, bytes.size());
+    // The log counts every record, written or not.
+    EXPECT_NE(log.info().at(0).find("with 3 textures as: "), std::string::npos);
 
     const ArchiveReader::Texture& first = parsed.textures[0];
+    EXPECT_EQ(first.platform, 8u);  // offset 0
     EXPECT_EQ(first.nameField, Bytes(32, 'x'));
     EXPECT_EQ(ArchiveReader::text(first.maskNameField), "mask");
     EXPECT_EQ(hexAt(bytes, first.headerOffset + 4, 4), "02 11 33 44");
@@ -188,27 +221,6 @@ TEST_F(FileWriterTest, HeaderFieldsAndNames) {
     const std::string cut = "01234567890123456789012345678901";
     EXPECT_EQ(parsed.textures[1].nameField, Bytes(cut.begin(), cut.end()));
     EXPECT_EQ(parsed.textures[1].maskNameField, Bytes(32, 0));
-    // Whatever follows the first zero byte is written as zeros.
-    Bytes embedded(32, 0);
-    embedded[0] = 'a';
-    embedded[1] = 'b';
-    EXPECT_EQ(parsed.textures[2].nameField, embedded);
-}
-
-TEST_F(FileWriterTest, ExcludedRecordsAreNeitherWrittenNorCounted) {
-    archive.appendTexture(dxtRecord("kept1", 4, 4, 1));
-    TXD::TextureRecord skipped = dxtRecord("skipped", 4, 4, 1);
-    skipped.excludeFromSave = true;
-    archive.appendTexture(skipped);
-    archive.appendTexture(dxtRecord("kept2", 4, 4, 3));
-    LogCapture log;
-    ArchiveReader::Archive parsed = saveAndParse();
-    ASSERT_EQ(parsed.count, 2u);
-    EXPECT_EQ(ArchiveReader::text(parsed.textures[0].nameField), "kept1");
-    EXPECT_EQ(ArchiveReader::text(parsed.textures[1].nameField), "kept2");
-    EXPECT_EQ(parsed.end, bytes.size());
-    ASSERT_EQ(log.info().size(), 1u);
-    EXPECT_NE(log.info()[0].find("with 3 textures as: "), std::string::npos);
 }
 
 TEST_F(FileWriterTest, StoredPathAndPositionStandInForEmptyArguments) {
@@ -216,7 +228,6 @@ TEST_F(FileWriterTest, StoredPathAndPositionStandInForEmptyArguments) {
     ASSERT_TRUE(archive.saveFile(path, 16));
     EXPECT_EQ(archive.filePath, path);
     EXPECT_EQ(archive.streamPosition, 16);
-
     // A missing file gets zeros before the archive; the dictionary size sits at P + 4.
     Bytes file = ArchiveReader::readFile(path);
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 16), Bytes(16, 0));
@@ -226,16 +237,15 @@ TEST_F(FileWriterTest, StoredPathAndPositionStandInForEmptyArguments) {
     archive.changed = true;
     ASSERT_TRUE(archive.saveFile("", 0));
     EXPECT_FALSE(archive.changed);
-    file = ArchiveReader::readFile(path);
     ArchiveReader::Archive parsed;
-    ASSERT_EQ(ArchiveReader::parse(file, 16, parsed), "");
+    ASSERT_EQ(ArchiveReader::parse(ArchiveReader::readFile(path), 16, parsed), "");
     EXPECT_EQ(ArchiveReader::text(parsed.textures.at(0).nameField), "b");
 
     TXD::TXDArchive fresh;
     LogCapture log;
     EXPECT_FALSE(fresh.saveFile("", 0));
-    ASSERT_EQ(log.errors().size(), 1u);
-    EXPECT_EQ(log.errors()[0], "TXD::TXDArchive::saveFile(159) - Save canceled, stream not open: ");
+    EXPECT_EQ(log.errors(),
+              std::vector<std::string>{saveError("159) - Save canceled, stream not open: ", "")});
 }
 
 TEST_F(FileWriterTest, ReadOnlyArchiveLeavesTheFileAlone) {
@@ -245,88 +255,178 @@ TEST_F(FileWriterTest, ReadOnlyArchiveLeavesTheFileAlone) {
     archive.changed = true;
     LogCapture log;
     EXPECT_FALSE(archive.saveFile(path, 0));
-    EXPECT_EQ(readFile(path), "keep me");
-    EXPECT_TRUE(archive.changed);
-    EXPECT_TRUE(archive.filePath.empty());
-    ASSERT_EQ(log.errors().size(), 1u);
-    EXPECT_EQ(
-        log.errors()[0],
-        "TXD::TXDArchive::saveFile(152) - Save canceled, file is read only, use \"turnOffReadOnly()\" to set "
-        "file attributes");
+    expectUntouched("keep me");
+    EXPECT_EQ(log.errors(), std::vector<std::string>{saveError("152) - Save canceled, file is read only, use "
+                                                               "\"turnOffReadOnly()\" to set file attributes",
+                                                               "")});
 }
 
-TXD::TextureRecord pixelRecord(D3DFORMAT format, std::uint32_t raster, std::uint8_t depth, int width,
-                               int height, int levels = 1) {
-    TXD::TextureRecord record;
-    record.texture = makeTexture(format, static_cast<unsigned>(width), static_cast<unsigned>(height),
-                                 static_cast<unsigned>(levels));
-    record.setName("pixels");
-    record.depth = depth;
-    record.compression = 0;
-    record.rasterFormat = raster;
-    record.hasAlpha = (raster & 0xF00) == 0x500 ? 1 : 0;
-    record.width = static_cast<std::int16_t>(width);
-    record.height = static_cast<std::int16_t>(height);
-    record.mipLevels = static_cast<std::uint8_t>(levels);
-    return record;
-}
-
-TEST_F(FileWriterTest, ThirtyTwoBitRecordsCarryLevelZeroAsHeld) {
+TEST_F(FileWriterTest, ThirtyTwoAndEightBitRecords) {
     archive.version = TXD::TXDArchive::kPlatform9Version;
-    archive.appendTexture(pixelRecord(ImageService::D3DFMT_A8R8G8B8, 0x500, 32, 4, 2));
-    archive.appendTexture(pixelRecord(ImageService::D3DFMT_X8R8G8B8, 0x600, 32, 8, 4, 3));
+    archive.appendTexture(record("argb", D3DFMT_A8R8G8B8, 0x500, 32, 4, 2));
+    archive.appendTexture(record("xrgb", D3DFMT_X8R8G8B8, 0x600, 32, 8, 4, 3));
+    TXD::TextureRecord indexed = record("pal", D3DFMT_A8R8G8B8, 0x2500, 8, 4, 2, 3);
+    // Colours held B, G, R, A: red-ish, then green-ish, repeated.
+    const std::uint8_t colours[2][4] = {{0x01, 0x02, 0xF0, 0x80}, {0x03, 0xE0, 0x04, 0xFF}};
+    for (int p = 0; p < 8; ++p)
+        std::copy_n(colours[p % 3 == 1], 4, indexed.texture->levelBytes(0) + p * 4);
+    archive.appendTexture(indexed);
     ArchiveReader::Archive parsed = saveAndParse();
-    ASSERT_EQ(parsed.textures.size(), 2u);
+    ASSERT_EQ(parsed.textures.size(), 3u);
 
     EXPECT_EQ(parsed.textures[0].formatCode, 21u);
     EXPECT_EQ(parsed.textures[0].flags, 1);
     EXPECT_EQ(parsed.textures[0].structSize, 88u + 4 + 4 * 2 * 4);
     EXPECT_EQ(parsed.textures[0].levels.at(0), levelOf(archive.getTexture(0).texture, 0));
-
     // Only level 0, whatever the level count says.
     EXPECT_EQ(parsed.textures[1].formatCode, 22u);
     EXPECT_EQ(parsed.textures[1].flags, 0);
     EXPECT_EQ(parsed.textures[1].levelCount, 3);
     ASSERT_EQ(parsed.textures[1].levels.size(), 1u);
     EXPECT_EQ(parsed.textures[1].levels[0], levelOf(archive.getTexture(1).texture, 0));
-}
 
-TEST_F(FileWriterTest, ThreeByteLevelIsNeverReadPastItsEnd) {
-    writeFile(path, "old");
-    archive.appendTexture(pixelRecord(ImageService::D3DFMT_R8G8B8, 0x500, 32, 4, 4));
-    LogCapture log;
-    EXPECT_FALSE(archive.saveFile(path, 0));
-    EXPECT_EQ(readFile(path), "old");
-    ASSERT_EQ(log.errors().size(), 1u);
-    EXPECT_NE(log.errors()[0].find("unable to read the pixels of texture 0 for: " + path), std::string::npos);
-
-    // A raster format without the 4-byte bits reads 3 bytes a pixel, which such a level holds.
-    archive.getTexture(0).rasterFormat = 0x200;
-    ArchiveReader::Archive parsed = saveAndParse();
-    EXPECT_EQ(parsed.textures.at(0).levels.at(0).size(), 4u * 4 * 3);
-}
-
-TEST_F(FileWriterTest, EightBitRecordWritesPaletteAndIndices) {
-    archive.version = TXD::TXDArchive::kPlatform9Version;
-    TXD::TextureRecord record = pixelRecord(ImageService::D3DFMT_A8R8G8B8, 0x2500, 8, 4, 2, 3);
-    // Colours held B, G, R, A: red-ish, then green-ish, repeated.
-    const std::uint8_t red[4] = {0x01, 0x02, 0xF0, 0x80};
-    const std::uint8_t green[4] = {0x03, 0xE0, 0x04, 0xFF};
-    for (int p = 0; p < 8; ++p) {
-        std::copy(p % 3 == 1 ? green : red, (p % 3 == 1 ? green : red) + 4,
-                  record.texture->levelBytes(0) + p * 4);
-    }
-    archive.appendTexture(record);
-    ArchiveReader::Archive parsed = saveAndParse();
-    const ArchiveReader::Texture& texture = parsed.textures.at(0);
-
+    const ArchiveReader::Texture& texture = parsed.textures[2];
     EXPECT_EQ(texture.formatCode, 41u);
     EXPECT_EQ(texture.flags, 1);
     EXPECT_EQ(texture.structSize, 88u + 1028 + 8);
     EXPECT_EQ(hexAt(texture.palette, 0, 8), "F0 02 01 80 04 E0 03 FF");
     EXPECT_EQ(Bytes(texture.palette.begin() + 8, texture.palette.end()), Bytes(1016, 0));
-    ASSERT_EQ(texture.levels.size(), 1u);
-    EXPECT_EQ(texture.levels[0], Bytes({0, 1, 0, 0, 1, 0, 0, 1}));
+    EXPECT_EQ(texture.levels, std::vector<Bytes>{Bytes({0, 1, 0, 0, 1, 0, 0, 1})});
+}
+
+TEST_F(FileWriterTest, ThreeByteLevelIsNeverReadPastItsEnd) {
+    writeFile(path, "old");
+    archive.appendTexture(record("rgb", D3DFMT_R8G8B8, 0x500, 32, 4, 4));
+    archive.changed = true;
+    LogCapture log;
+    EXPECT_FALSE(archive.saveFile(path, 0));
+    expectUntouched("old");
+    ASSERT_EQ(log.errors().size(), 1u);
+    EXPECT_NE(log.errors()[0].find("unable to read the pixels of texture 0 for: " + path), std::string::npos);
+    // A raster format without the 4-byte bits reads 3 bytes a pixel, which such a level holds.
+    archive.getTexture(0).rasterFormat = 0x200;
+    EXPECT_EQ(saveAndParse().textures.at(0).levels.at(0).size(), 4u * 4 * 3);
+}
+
+class FileWriterSafetyTest : public FileWriterTest {
+protected:
+    void SetUp() override {
+        archive.appendTexture(dxtRecord("small", 8, 8, 1));
+        archive.changed = true;
+    }
+};
+
+TEST_F(FileWriterSafetyTest, FullDeviceFailsAndStaysADevice) {
+    LogCapture log;
+    EXPECT_FALSE(archive.saveFile("/dev/full", 0));
+    EXPECT_EQ(log.errors(),
+              std::vector<std::string>{saveError("245) - Save failed, unable to write: ", "/dev/full")});
+    EXPECT_TRUE(log.info().empty());
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    EXPECT_TRUE(archive.changed);
+    EXPECT_TRUE(archive.filePath.empty());
+}
+
+TEST_F(FileWriterSafetyTest, FailureAtEveryStepLeavesThePreviousFile) {
+    const std::string before = pattern(5000);
+    writeFile(path, before);
+    // Step through every write, seek, sync, close and rename of the save until one goes through.
+    int step = 0;
+    for (; step < 200; ++step) {
+        TestSeams::clearFaults();
+        TestSeams::injectFault(Operation::FileWrite, E_FAIL, step);
+        LogCapture log;
+        if (archive.saveFile(path, 0))
+            break;
+        SCOPED_TRACE("failing step " + std::to_string(step));
+        expectUntouched(before);
+        EXPECT_EQ(log.errors(),
+                  std::vector<std::string>{saveError("245) - Save failed, unable to write: ", path)});
+    }
+    EXPECT_GT(step, 15);  // headers, counts, patches, sync, close and rename all had their turn
+    ASSERT_LT(step, 200);
+    ArchiveReader::Archive parsed;
+    EXPECT_EQ(ArchiveReader::parse(ArchiveReader::readFile(path), 0, parsed), "");
+}
+
+TEST_F(FileWriterSafetyTest, LockFailureLeavesThePreviousFileAndNoLock) {
+    writeFile(path, "previous");
+    TestSeams::injectFault(Operation::LockRect, D3DERR_INVALIDCALL);
+    LogCapture log;
+    EXPECT_FALSE(archive.saveFile(path, 0));
+    expectUntouched("previous");
+    EXPECT_EQ(log.errors().size(), 1u);
+    // The level was not left locked: the next save reads it.
+    EXPECT_TRUE(archive.saveFile(path, 0));
+}
+
+TEST_F(FileWriterSafetyTest, OffsetInsideAnExistingFileKeepsTheRest) {
+    const std::string before = pattern(20000);
+    writeFile(path, before);
+    ArchiveReader::Archive parsed = saveAndParse(1000);
+    EXPECT_EQ(archive.streamPosition, 1000);
+    const std::string after = readFile(path);
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_EQ(after.substr(0, 1000), before.substr(0, 1000));
+    EXPECT_EQ(after.substr(parsed.end), before.substr(parsed.end));
+
+    // A failed save at an offset is all-or-nothing too.
+    archive.changed = true;
+    TestSeams::injectFault(Operation::FileWrite, E_FAIL, 3);
+    EXPECT_FALSE(archive.saveFile(path, 2000));
+    EXPECT_EQ(readFile(path), after);
+    EXPECT_EQ(archive.streamPosition, 1000);
+}
+
+TEST_F(FileWriterSafetyTest, PermissionsAndLinksSurvive) {
+    writeFile(path, "old");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_TRUE(archive.saveFile(path, 0));
+    EXPECT_EQ(modeOf(path), 0640u);
+
+    const mode_t previous = ::umask(027);
+    const bool saved = archive.saveFile(folder / "new.txd", 0);
+    ::umask(previous);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(modeOf(folder / "new.txd"), 0640u);
+
+    std::filesystem::create_symlink("new.txd", folder / "link.txd");
+    ASSERT_TRUE(archive.saveFile(folder / "link.txd", 0));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "link.txd"));
+    ArchiveReader::Archive parsed;
+    EXPECT_EQ(ArchiveReader::parse(ArchiveReader::readFile(folder / "new.txd"), 0, parsed), "");
+}
+
+TEST_F(FileWriterSafetyTest, PathsThatCannotBeOpenedAreRefused) {
+    std::filesystem::create_directory(folder / "sub");
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+    // A percent sign in the path must come out literally.
+    for (const std::string& target :
+         {folder / "missing/out.txd", folder / "sub", folder / "pipe", folder / "missing%s%n/out.txd"}) {
+        LogCapture log;
+        EXPECT_FALSE(archive.saveFile(target, 0));
+        EXPECT_EQ(log.errors(),
+                  std::vector<std::string>{saveError("159) - Save canceled, stream not open: ", target)});
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "sub"));
+    EXPECT_TRUE(std::filesystem::is_fifo(folder / "pipe"));
+    expectUntouched("", 2);
+}
+
+TEST_F(FileWriterSafetyTest, ReadOnlyFolderOrFileRefusesAndKeepsTheFile) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permission bits do not bind the superuser";
+    writeFile(path, "old");
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0555), 0);
+    LogCapture log;
+    EXPECT_FALSE(archive.saveFile(path, 0));
+    ::chmod(folder.path().c_str(), 0755);
+    // Renaming over a file the user may not write would sidestep its protection.
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    EXPECT_FALSE(archive.saveFile(path, 0));
+    expectUntouched("old");
+    const std::string line = saveError("159) - Save canceled, stream not open: ", path);
+    EXPECT_EQ(log.errors(), std::vector<std::string>({line, line}));
 }
 
 }  // namespace

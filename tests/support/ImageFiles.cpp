@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace {
@@ -149,13 +150,30 @@ void writeDxt1Dds(const std::string& path, std::uint32_t width, std::uint32_t he
     save(path, out);
 }
 
-double psnr(const Rgba& a, const Rgba& b, bool withAlpha) {
+Rgba readPng(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    spng_ctx* ctx = spng_ctx_new(0);
+    spng_ihdr ihdr{};
+    std::size_t size = 0;
+    Rgba image;
+    if (spng_set_png_buffer(ctx, bytes.data(), bytes.size()) == 0 && spng_get_ihdr(ctx, &ihdr) == 0 &&
+        spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &size) == 0) {
+        image = Rgba{ihdr.width, ihdr.height, std::vector<std::uint8_t>(size)};
+        if (spng_decode_image(ctx, image.pixels.data(), size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) != 0)
+            image = Rgba{};
+    }
+    spng_ctx_free(ctx);
+    return image;
+}
+
+double psnr(const Rgba& original, const Rgba& decoded, bool withAlpha, bool skipClear) {
     double sum = 0;
     std::size_t count = 0;
-    for (std::size_t i = 0; i < a.pixels.size(); ++i) {
-        if (i % 4 == 3 && !withAlpha)
+    for (std::size_t i = 0; i < original.pixels.size(); ++i) {
+        if ((i % 4 == 3 && !withAlpha) || (skipClear && original.pixels[i | 3] < 128))
             continue;
-        double d = double(a.pixels[i]) - double(b.pixels[i]);
+        double d = double(original.pixels[i]) - double(decoded.pixels[i]);
         sum += d * d;
         ++count;
     }

@@ -24,5 +24,10 @@ void writeJpeg(const std::string& path, const Rgba& image);  // quality 95
 void writeDxt1Dds(const std::string& path, std::uint32_t width, std::uint32_t height,
                   const std::vector<std::uint8_t>& blocks);
 
-// Mean-squared-error PSNR over R, G, B (and A when asked).
-double psnr(const Rgba& a, const Rgba& b, bool withAlpha = false);
+// libspng's whole-image decode to RGBA8: a second path beside the service's own row-by-row reader.
+// Empty when the file does not decode.
+Rgba readPng(const std::string& path);
+
+// Mean-squared-error PSNR over R, G, B (and A when asked). With `skipClear`, pixels whose alpha in
+// `original` is below 128 do not count: DXT1 stores them as transparent black.
+double psnr(const Rgba& original, const Rgba& decoded, bool withAlpha = false, bool skipClear = false);
