@@ -8,8 +8,6 @@
 namespace ImageService {
 namespace {
 
-// The platform's value for the box filter; only it and D3DX_DEFAULT (which means box) are offered.
-
 // Each output pixel is the mean of the 2x2 pixels it covers, rounded once. A side of 1 reuses its one
 // row or column, which makes the mean that of 2 pixels.
 void boxReduce(const std::uint8_t* above, UINT width, UINT height, std::uint8_t* below) {
