@@ -6,6 +6,7 @@
 // the cuts. So every cut costs a handful of multiply-adds, done eight at a time along the last cut.
 #include <algorithm>
 #include <cfloat>
+#include <cstring>
 
 #include "ImageService/Dxt/DxtBlock.h"
 
@@ -145,6 +146,149 @@ DXT_INLINE void scoreThree(const SortedPoints& p, int i, int jStart, int jEnd, B
     }
 }
 
+// Lanes of v picked by idx (0..7 each).
+DXT_INLINE F8 pick(const F8& v, const I8& idx) {
+    return __builtin_shuffle(v, idx);
+}
+
+// Windows a cut may move in this round: [lo, hi] per cut, inclusive.
+struct Window {
+    int lo[3];
+    int hi[3];
+    bool narrow() const { return hi[0] - lo[0] < 8 && hi[1] - lo[1] < 8 && hi[2] - lo[2] < 8; }
+};
+
+// Room for every cut of three windows of eight, plus a vector of padding.
+constexpr int kMaxCuts = 8 * 8 * 8 + 8;
+
+// The cuts of a window run through the vectors back to back rather than one vector per (i, j): most
+// rows hold only two to five cuts, which left most lanes idle. Each window is at most eight wide,
+// so every cut's prefix sums are lanes of one load per window, picked by shuffles. Scores and
+// tie-breaks are those of scoreFour, cut by cut.
+DXT_INLINE void scoreFourPacked(const SortedPoints& p, const Window& w, Best& best) {
+    alignas(32) int codes[kMaxCuts];
+    int m = 0;
+    const I8 lane = I8{0, 1, 2, 3, 4, 5, 6, 7};
+    for (int i = w.lo[0]; i <= w.hi[0]; ++i) {
+        for (int j = std::max(i, w.lo[1]); j <= w.hi[1]; ++j) {
+            const int kStart = std::max(j, w.lo[2]);
+            if (kStart <= w.hi[2]) {
+                const I8 c = I8{} + code3(i, j, kStart) + lane;
+                std::memcpy(codes + m, &c, sizeof c);
+                m += w.hi[2] - kStart + 1;
+            }
+        }
+    }
+    if (m == 0) {
+        return;
+    }
+    // Padding repeats a real cut: same score, same code, so it changes nothing.
+    const I8 pad = I8{} + codes[0];
+    std::memcpy(codes + m, &pad, sizeof pad);
+
+    const int n = p.n;
+    const F8 iR = loadF8(p.prefix[0] + w.lo[0]);
+    const F8 iG = loadF8(p.prefix[1] + w.lo[0]);
+    const F8 iB = loadF8(p.prefix[2] + w.lo[0]);
+    const F8 iW = loadF8(p.weight + w.lo[0]);
+    const F8 jR = loadF8(p.prefix[0] + w.lo[1]);
+    const F8 jG = loadF8(p.prefix[1] + w.lo[1]);
+    const F8 jB = loadF8(p.prefix[2] + w.lo[1]);
+    const F8 jW = loadF8(p.weight + w.lo[1]);
+    const F8 kR = loadF8(p.prefix[0] + w.lo[2]);
+    const F8 kG = loadF8(p.prefix[1] + w.lo[2]);
+    const F8 kB = loadF8(p.prefix[2] + w.lo[2]);
+    const F8 kW = loadF8(p.weight + w.lo[2]);
+    const float totR = p.prefix[0][n];
+    const float totG = p.prefix[1][n];
+    const float totB = p.prefix[2][n];
+    const float wn = p.weight[n];
+    for (int v = 0; v < m; v += 8) {
+        I8 code;
+        std::memcpy(&code, codes + v, sizeof code);
+        const I8 di = (code >> 10) - w.lo[0];
+        const I8 dj = ((code >> 5) & 31) - w.lo[1];
+        const I8 dk = (code & 31) - w.lo[2];
+        const F8 axR = (pick(iR, di) + pick(jR, dj) + pick(kR, dk)) * (1.0f / 3.0f);
+        const F8 axG = (pick(iG, di) + pick(jG, dj) + pick(kG, dk)) * (1.0f / 3.0f);
+        const F8 axB = (pick(iB, di) + pick(jB, dj) + pick(kB, dk)) * (1.0f / 3.0f);
+        const F8 bxR = totR - axR;
+        const F8 bxG = totG - axG;
+        const F8 bxB = totB - axB;
+        const F8 wi = pick(iW, di);
+        const F8 wj = pick(jW, dj);
+        const F8 wk = pick(kW, dk);
+        const F8 a = wi;
+        const F8 b = wj - wi;
+        const F8 c = wk - wj;
+        const F8 d = wn - wk;
+        const F8 alpha2 = a + (4.0f * b + c) * (1.0f / 9.0f);
+        const F8 beta2 = d + (4.0f * c + b) * (1.0f / 9.0f);
+        const F8 ab = (b + c) * (2.0f / 9.0f);
+        const I8 ok = alpha2 * beta2 - ab * ab > 0.01f;
+        const F8 score =
+            select(ok, cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab), F8{} - FLT_MAX);
+        best.take(score, code);
+    }
+}
+
+// scoreThree over two windows (lo[0..1], hi[0..1]), packed as scoreFourPacked.
+DXT_INLINE void scoreThreePacked(const SortedPoints& p, const Window& w, Best& best) {
+    alignas(32) int codes[kMaxCuts];
+    int m = 0;
+    const I8 lane = I8{0, 1, 2, 3, 4, 5, 6, 7};
+    for (int i = w.lo[0]; i <= w.hi[0]; ++i) {
+        const int jStart = std::max(i, w.lo[1]);
+        if (jStart <= w.hi[1]) {
+            const I8 c = I8{} + code3(0, i, jStart) + lane;
+            std::memcpy(codes + m, &c, sizeof c);
+            m += w.hi[1] - jStart + 1;
+        }
+    }
+    if (m == 0) {
+        return;
+    }
+    const I8 pad = I8{} + codes[0];
+    std::memcpy(codes + m, &pad, sizeof pad);
+
+    const int n = p.n;
+    const F8 iR = loadF8(p.prefix[0] + w.lo[0]);
+    const F8 iG = loadF8(p.prefix[1] + w.lo[0]);
+    const F8 iB = loadF8(p.prefix[2] + w.lo[0]);
+    const F8 iW = loadF8(p.weight + w.lo[0]);
+    const F8 jR = loadF8(p.prefix[0] + w.lo[1]);
+    const F8 jG = loadF8(p.prefix[1] + w.lo[1]);
+    const F8 jB = loadF8(p.prefix[2] + w.lo[1]);
+    const F8 jW = loadF8(p.weight + w.lo[1]);
+    const float totR = p.prefix[0][n];
+    const float totG = p.prefix[1][n];
+    const float totB = p.prefix[2][n];
+    const float wn = p.weight[n];
+    for (int v = 0; v < m; v += 8) {
+        I8 code;
+        std::memcpy(&code, codes + v, sizeof code);
+        const I8 di = ((code >> 5) & 31) - w.lo[0];
+        const I8 dj = (code & 31) - w.lo[1];
+        const F8 axR = (pick(iR, di) + pick(jR, dj)) * 0.5f;
+        const F8 axG = (pick(iG, di) + pick(jG, dj)) * 0.5f;
+        const F8 axB = (pick(iB, di) + pick(jB, dj)) * 0.5f;
+        const F8 bxR = totR - axR;
+        const F8 bxG = totG - axG;
+        const F8 bxB = totB - axB;
+        const F8 a = pick(iW, di);
+        const F8 wj = pick(jW, dj);
+        const F8 b = wj - a;
+        const F8 c = wn - wj;
+        const F8 ab = b * 0.25f;
+        const F8 alpha2 = a + ab;
+        const F8 beta2 = c + ab;
+        const I8 ok = alpha2 * beta2 - ab * ab > 0.01f;
+        const F8 score =
+            select(ok, cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab), F8{} - FLT_MAX);
+        best.take(score, code);
+    }
+}
+
 // Least-squares endpoints of one cut, clamped to the representable range.
 DXT_INLINE void solve(const SortedPoints& p, const float* alphaX, float alpha2, float beta2, float ab,
                       float* end0, float* end1) {
@@ -171,13 +315,14 @@ DXT_INLINE int countBelow(const SortedPoints& p, float threshold) {
 
 }  // namespace
 
-DXT_KERNEL void clusterFit(const SortedPoints& p, Mode mode, int radius, float* end0, float* end1) {
+DXT_KERNEL float clusterFit(const SortedPoints& p, Mode mode, int radius, float* end0, float* end1) {
     const int n = p.n;
     const float lo = p.t[0];
     const float span = p.t[n - 1] - lo;
     // A window can hold only cuts that leave every point in one run (no solution); widening it to
     // everything then always finds one, as the points are not all equal.
     int rounds = radius >= n ? 1 : 8;
+    float score = -FLT_MAX;
     if (mode == Mode::Four) {
         // First guess: runs split where evenly spaced palette entries between the extremes would.
         int ci = countBelow(p, lo + span * (1.0f / 6.0f));
@@ -186,12 +331,17 @@ DXT_KERNEL void clusterFit(const SortedPoints& p, Mode mode, int radius, float* 
         int code = code3(ci, cj, ck);
         for (int round = 0; round < rounds; ++round) {
             Best best;
-            for (int i = std::max(0, ci - radius); i <= std::min(n, ci + radius); ++i) {
-                for (int j = std::max(i, cj - radius); j <= std::min(n, cj + radius); ++j) {
-                    const int kLo = std::max(j, ck - radius);
-                    const int kHi = std::min(n, ck + radius);
-                    if (kLo <= kHi) {
-                        scoreFour(p, i, j, kLo, kHi, best);
+            const Window w{{std::max(0, ci - radius), std::max(0, cj - radius), std::max(0, ck - radius)},
+                           {std::min(n, ci + radius), std::min(n, cj + radius), std::min(n, ck + radius)}};
+            if (w.narrow()) {
+                scoreFourPacked(p, w, best);
+            } else {
+                for (int i = w.lo[0]; i <= w.hi[0]; ++i) {
+                    for (int j = std::max(i, w.lo[1]); j <= w.hi[1]; ++j) {
+                        const int kLo = std::max(j, w.lo[2]);
+                        if (kLo <= w.hi[2]) {
+                            scoreFour(p, i, j, kLo, w.hi[2], best);
+                        }
                     }
                 }
             }
@@ -202,7 +352,11 @@ DXT_KERNEL void clusterFit(const SortedPoints& p, Mode mode, int radius, float* 
                 rounds = round + 2;
                 continue;
             }
-            if (found == code || s == -FLT_MAX) {
+            if (s == -FLT_MAX) {
+                break;
+            }
+            score = s;
+            if (found == code) {
                 break;
             }
             code = found;
@@ -234,11 +388,16 @@ DXT_KERNEL void clusterFit(const SortedPoints& p, Mode mode, int radius, float* 
         int code = code3(0, ci, cj);
         for (int round = 0; round < rounds; ++round) {
             Best best;
-            for (int i = std::max(0, ci - radius); i <= std::min(n, ci + radius); ++i) {
-                const int jLo = std::max(i, cj - radius);
-                const int jHi = std::min(n, cj + radius);
-                if (jLo <= jHi) {
-                    scoreThree(p, i, jLo, jHi, best);
+            const Window w{{std::max(0, ci - radius), std::max(0, cj - radius), 0},
+                           {std::min(n, ci + radius), std::min(n, cj + radius), 0}};
+            if (w.narrow()) {
+                scoreThreePacked(p, w, best);
+            } else {
+                for (int i = w.lo[0]; i <= w.hi[0]; ++i) {
+                    const int jLo = std::max(i, w.lo[1]);
+                    if (jLo <= w.hi[1]) {
+                        scoreThree(p, i, jLo, w.hi[1], best);
+                    }
                 }
             }
             float s;
@@ -248,7 +407,11 @@ DXT_KERNEL void clusterFit(const SortedPoints& p, Mode mode, int radius, float* 
                 rounds = round + 2;
                 continue;
             }
-            if (found == code || s == -FLT_MAX) {
+            if (s == -FLT_MAX) {
+                break;
+            }
+            score = s;
+            if (found == code) {
                 break;
             }
             code = found;
@@ -269,6 +432,7 @@ DXT_KERNEL void clusterFit(const SortedPoints& p, Mode mode, int radius, float* 
         }
         solve(p, ax, a + b * 0.25f, c + b * 0.25f, b * 0.25f, end0, end1);
     }
+    return score;
 }
 
 }  // namespace ImageService::Dxt::detail

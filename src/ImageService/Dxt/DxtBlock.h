@@ -172,8 +172,10 @@ struct SortedPoints {
 
 // Best ordered split of the sorted points into the mode's clusters (4: weights 1, 2/3, 1/3, 0;
 // 3: weights 1, 1/2, 0) by least squares at storage precision. radius bounds how far each cut moves
-// from the current guess per round; a radius >= n searches every split.
-void clusterFit(const SortedPoints& points, Mode mode, int radius, float* end0, float* end1);
+// from the current guess per round; a radius >= n searches every split. Returns the chosen cut's
+// score: its squared error at storage precision is the points' sum of count * |colour|^2 less the
+// score (-FLT_MAX when no cut had a solution).
+float clusterFit(const SortedPoints& points, Mode mode, int radius, float* end0, float* end1);
 
 // Endpoints for a block whose counted pixels are all one colour: per channel, the pair whose
 // interpolant (two-thirds point for Four, midpoint for Three) lands nearest the value.

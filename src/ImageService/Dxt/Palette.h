@@ -71,23 +71,4 @@ DXT_INLINE Encoded evaluate(const ColourBlock& block, const Endpoints& ends, Mod
     return out;
 }
 
-// evaluate's error alone, for trial endpoints that are mostly rejected. The palette is the same set
-// whichever way round the endpoints are, so no reordering is needed.
-DXT_INLINE float evaluateError(const ColourBlock& block, const Endpoints& ends, Mode mode) {
-    Palette pal;
-    buildPalette(ends, mode, mode == Mode::Four && pack565(ends.c[0]) == pack565(ends.c[1]), pal);
-    const F16 r = loadF16(block.r);
-    const F16 g = loadF16(block.g);
-    const F16 b = loadF16(block.b);
-    F16 best = F16{} + 3.4e38f;
-    for (int k = 0; k < pal.count; ++k) {
-        const F16 dr = r - pal.v[k][0];
-        const F16 dg = g - pal.v[k][1];
-        const F16 db = b - pal.v[k][2];
-        const F16 d = dr * dr + dg * dg + db * db;
-        best = select(d < best, d, best);
-    }
-    return sum16(best * loadF16(block.w));
-}
-
 }  // namespace ImageService::Dxt::detail

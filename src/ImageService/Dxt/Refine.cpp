@@ -19,6 +19,14 @@ DXT_INLINE int clampChannel(int v, int ch) {
     return std::min(std::max(v, 0), kChannelMax[ch]);
 }
 
+// Nearest integer, halves away from zero, as std::lround gives for the values met here (|x| < 2^23)
+// but without the library call it compiles to. x - t is exact: both share x's exponent or t is 0.
+DXT_INLINE int roundNearest(float x) {
+    const int t = int(x);
+    const float f = x - float(t);
+    return t + int(f >= 0.5f) - int(f <= -0.5f);
+}
+
 // Least-squares endpoints for fixed indices, then per channel the storage values around them that
 // minimise that channel's error exactly (channels are independent once the indices are fixed).
 DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& cur, const I16& idx,
@@ -97,14 +105,74 @@ DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& c
     return true;
 }
 
+// One channel of the palette a decoder builds from endpoint values q0, q1 (entries past the mode's
+// count are 0).
+DXT_INLINE void paletteChannel(int q0, int q1, int ch, Mode mode, float* v) {
+    const int x0 = expandChannel(q0, ch);
+    const int x1 = expandChannel(q1, ch);
+    v[0] = float(x0);
+    v[1] = float(x1);
+    if (mode == Mode::Four) {
+        v[2] = float((2 * x0 + x1) / 3);
+        v[3] = float((x0 + 2 * x1) / 3);
+    } else {
+        v[2] = float((x0 + x1) / 2);
+        v[3] = 0.0f;
+    }
+}
+
+// Each pixel's squared distance to each palette entry of the current endpoints, less one channel's
+// term. A unit move changes a single channel of the palette, so a trial then costs that channel's
+// terms alone. Pixel values and palette entries are integers, so every sum here is exact and a
+// trial scores exactly as a full evaluation would.
+struct MoveBase {
+    F16 rest[4][3];
+};
+
+DXT_INLINE void buildMoveBase(const F16* x, const Endpoints& ends, Mode mode, MoveBase& base) {
+    float v[3][4];
+    for (int ch = 0; ch < 3; ++ch) {
+        paletteChannel(ends.c[0][ch], ends.c[1][ch], ch, mode, v[ch]);
+    }
+    const int entries = mode == Mode::Four ? 4 : 3;
+    for (int k = 0; k < entries; ++k) {
+        const F16 dr = x[0] - v[0][k];
+        const F16 dg = x[1] - v[1][k];
+        const F16 db = x[2] - v[2][k];
+        const F16 tr = dr * dr;
+        const F16 tg = dg * dg;
+        const F16 tb = db * db;
+        base.rest[k][0] = tg + tb;
+        base.rest[k][1] = tr + tb;
+        base.rest[k][2] = tr + tg;
+    }
+}
+
+// The error evaluate gives for endpoints that differ from the base's in channel ch only, where they
+// are q0 and q1; trials are mostly rejected, so no indices are kept. single: the two endpoints are
+// equal, which leaves a four-colour palette one entry.
+DXT_INLINE float moveError(const F16* x, const F16& w, const MoveBase& base, int q0, int q1, int ch,
+                           Mode mode, bool single) {
+    float v[4];
+    paletteChannel(q0, q1, ch, mode, v);
+    const int entries = mode == Mode::Four ? (single ? 1 : 4) : 3;
+    F16 best = F16{} + 3.4e38f;
+    for (int k = 0; k < entries; ++k) {
+        const F16 dc = x[ch] - v[k];
+        const F16 d = base.rest[k][ch] + dc * dc;
+        best = select(d < best, d, best);
+    }
+    return sum16(best * w);
+}
+
 }  // namespace
 
 DXT_KERNEL Encoded refine(const ColourBlock& block, Mode mode, const float* end0, const float* end1) {
     Endpoints start;
     for (int ch = 0; ch < 3; ++ch) {
         const float scale = float(kChannelMax[ch]) / 255.0f;
-        start.c[0][ch] = clampChannel(int(std::lround(end0[ch] * scale)), ch);
-        start.c[1][ch] = clampChannel(int(std::lround(end1[ch] * scale)), ch);
+        start.c[0][ch] = clampChannel(roundNearest(end0[ch] * scale), ch);
+        start.c[1][ch] = clampChannel(roundNearest(end1[ch] * scale), ch);
     }
     I16 idx;
     Encoded best = evaluate(block, start, mode, &idx);
@@ -124,17 +192,34 @@ DXT_KERNEL Encoded refine(const ColourBlock& block, Mode mode, const float* end0
     // Unit moves of single endpoint channels catch the cases where rounding one channel the other
     // way changes which index pixels take, which the fixed-index step above cannot see. One pass
     // holds nearly all of the gain.
-    for (int e = 0; e < 2 && best.error > 0.0f; ++e) {
-        for (int ch = 0; ch < 3; ++ch) {
-            for (int step = -1; step <= 1; step += 2) {
-                Endpoints trialEnds = best.ends;
-                const int v = trialEnds.c[e][ch] + step;
-                if (v < 0 || v > kChannelMax[ch]) {
-                    continue;
-                }
-                trialEnds.c[e][ch] = v;
-                if (evaluateError(block, trialEnds, mode) < best.error) {
-                    best = evaluate(block, trialEnds, mode, &idx);
+    if (best.error > 0.0f) {
+        const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
+        const F16 w = loadF16(block.w);
+        MoveBase base;
+        buildMoveBase(x, best.ends, mode, base);
+        for (int e = 0; e < 2 && best.error > 0.0f; ++e) {
+            for (int ch = 0; ch < 3; ++ch) {
+                for (int step = -1; step <= 1; step += 2) {
+                    // The trial is built in registers: writing one channel into a copy of the
+                    // endpoints and reading the copy back stalled on store forwarding.
+                    const int q0 = best.ends.c[0][ch];
+                    const int q1 = best.ends.c[1][ch];
+                    const int v = (e == 0 ? q0 : q1) + step;
+                    if (v < 0 || v > kChannelMax[ch]) {
+                        continue;
+                    }
+                    const int t0 = e == 0 ? v : q0;
+                    const int t1 = e == 0 ? q1 : v;
+                    bool single = t0 == t1;
+                    for (int o = 0; o < 3; ++o) {
+                        single &= o == ch || best.ends.c[0][o] == best.ends.c[1][o];
+                    }
+                    if (moveError(x, w, base, t0, t1, ch, mode, single) < best.error) {
+                        Endpoints trialEnds = best.ends;
+                        trialEnds.c[e][ch] = v;
+                        best = evaluate(block, trialEnds, mode, &idx);
+                        buildMoveBase(x, best.ends, mode, base);
+                    }
                 }
             }
         }

@@ -19,32 +19,54 @@ struct Tables {
     // [mode][channel is green][value]
     Pair best[2][2][256];
 
+    // Every pair is decoded once and filed under the value it shows; each target value then takes
+    // the nearest value some pair shows. Ties go as a full search in (e0, e1) order would resolve
+    // them: smallest error, then smallest spread, then first pair. Trying every pair per target value
+    // cost as much as encoding a few thousand blocks, on the first block to need the table.
     Tables() {
         for (int mode = 0; mode < 2; ++mode) {
             for (int green = 0; green < 2; ++green) {
                 const int channel = green ? 1 : 0;
                 const int top = kChannelMax[channel];
-                for (int v = 0; v < 256; ++v) {
-                    int bestErr = 1 << 30;
-                    int bestSpread = 1 << 30;
-                    Pair pick{0, 0, 0};
-                    for (int e0 = 0; e0 <= top; ++e0) {
-                        for (int e1 = 0; e1 <= top; ++e1) {
-                            const int x0 = expandChannel(e0, channel);
-                            const int x1 = expandChannel(e1, channel);
-                            const int decoded = mode == 0 ? (2 * x0 + x1) / 3 : (x0 + x1) / 2;
-                            const int err = std::abs(decoded - v);
-                            // Among equal errors the closest pair is kept: it depends least on
-                            // how a given decoder rounds its interpolants.
-                            const int spread = std::abs(x0 - x1);
-                            if (err < bestErr || (err == bestErr && spread < bestSpread)) {
-                                bestErr = err;
-                                bestSpread = spread;
-                                pick = Pair{std::uint8_t(e0), std::uint8_t(e1), std::uint8_t(err)};
-                            }
+                int spreadAt[256];
+                int orderAt[256];
+                Pair pairAt[256];
+                for (int d = 0; d < 256; ++d) {
+                    spreadAt[d] = -1;
+                }
+                for (int e0 = 0; e0 <= top; ++e0) {
+                    for (int e1 = 0; e1 <= top; ++e1) {
+                        const int x0 = expandChannel(e0, channel);
+                        const int x1 = expandChannel(e1, channel);
+                        const int decoded = mode == 0 ? (2 * x0 + x1) / 3 : (x0 + x1) / 2;
+                        // Among equal errors the closest pair is kept: it depends least on how a
+                        // given decoder rounds its interpolants.
+                        const int spread = std::abs(x0 - x1);
+                        if (spreadAt[decoded] < 0 || spread < spreadAt[decoded]) {
+                            spreadAt[decoded] = spread;
+                            orderAt[decoded] = e0 * (top + 1) + e1;
+                            pairAt[decoded] = Pair{std::uint8_t(e0), std::uint8_t(e1), 0};
                         }
                     }
-                    best[mode][green][v] = pick;
+                }
+                for (int v = 0; v < 256; ++v) {
+                    for (int err = 0;; ++err) {
+                        int pick = -1;
+                        for (const int d : {v - err, v + err}) {
+                            if (d < 0 || d > 255 || spreadAt[d] < 0) {
+                                continue;
+                            }
+                            if (pick < 0 || spreadAt[d] < spreadAt[pick] ||
+                                (spreadAt[d] == spreadAt[pick] && orderAt[d] < orderAt[pick])) {
+                                pick = d;
+                            }
+                        }
+                        if (pick >= 0) {
+                            best[mode][green][v] = pairAt[pick];
+                            best[mode][green][v].err = std::uint8_t(err);
+                            break;
+                        }
+                    }
                 }
             }
         }
