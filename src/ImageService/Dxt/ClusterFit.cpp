@@ -148,7 +148,14 @@ DXT_INLINE void scoreThree(const SortedPoints& p, int i, int jStart, int jEnd, B
 
 // Lanes of v picked by idx (0..7 each).
 DXT_INLINE F8 pick(const F8& v, const I8& idx) {
+#if defined(__clang__)
+    // clang has no variable-index vector shuffle builtin; it turns this loop into a permute.
+    F8 picked;
+    for (int lane = 0; lane < 8; ++lane) picked[lane] = v[idx[lane] & 7];
+    return picked;
+#else
     return __builtin_shuffle(v, idx);
+#endif
 }
 
 // Windows a cut may move in this round: [lo, hi] per cut, inclusive.
