@@ -84,15 +84,26 @@ void decompressBlockRow(D3DFORMAT format, const std::uint8_t* blocks, UINT width
     }
 }
 
+namespace {
+
+// Calls work(firstPixelRow, pixelRows, blockRow) for every row of blocks of the image, on all cores.
+template <typename Work>
+void forEachBlockRow(UINT height, Work work) {
+    const std::size_t blockRows = (static_cast<std::size_t>(height) + 3) / 4;
+    forEachPiece(blockRows, kMinimumParallelRows, [&](std::size_t row) {
+        UINT y = static_cast<UINT>(row * 4);
+        work(y, height - y < 4 ? height - y : 4, row);
+    });
+}
+
+}  // namespace
+
 bool compressImage(D3DFORMAT format, const std::uint8_t* rgba, UINT width, UINT height,
                    std::uint8_t* blocks) {
     if (squishFormatFlag(format) == 0)
         return false;
     const std::size_t rowBytes = *rowPitch(format, width);
-    const std::size_t blockRows = (static_cast<std::size_t>(height) + 3) / 4;
-    forEachPiece(blockRows, kMinimumParallelRows, [&](std::size_t row) {
-        UINT y = static_cast<UINT>(row * 4);
-        UINT rows = height - y < 4 ? height - y : 4;
+    forEachBlockRow(height, [&](UINT y, UINT rows, std::size_t row) {
         compressBlockRow(format, rgba + static_cast<std::size_t>(y) * width * 4, width, rows,
                          blocks + row * rowBytes);
     });
@@ -104,10 +115,7 @@ bool decompressImage(D3DFORMAT format, const std::uint8_t* blocks, UINT width, U
     if (squishFormatFlag(format) == 0)
         return false;
     const std::size_t rowBytes = *rowPitch(format, width);
-    const std::size_t blockRows = (static_cast<std::size_t>(height) + 3) / 4;
-    forEachPiece(blockRows, kMinimumParallelRows, [&](std::size_t row) {
-        UINT y = static_cast<UINT>(row * 4);
-        UINT rows = height - y < 4 ? height - y : 4;
+    forEachBlockRow(height, [&](UINT y, UINT rows, std::size_t row) {
         decompressBlockRow(format, blocks + row * rowBytes, width, rows,
                            rgba + static_cast<std::size_t>(y) * width * 4);
     });
