@@ -40,6 +40,20 @@ protected:
     TempFolder folder;
 };
 
+TEST_F(HostileInput, EveryPublicTestFileEndsCleanly) {
+    int files = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(QUILLPACK_TESTDATA_DIR)) {
+        if (!entry.is_regular_file())
+            continue;
+        ++files;
+        expectCleanOutcome(
+            runQuillpack({entry.path().string(), "out.txd"}, folder.path(), RunLimits{-1, 20, -1}),
+            entry.path().string());
+        writeFile(folder / "out.txd", kOldArchive);
+    }
+    EXPECT_GT(files, 500);
+}
+
 TEST_F(HostileInput, MutantsOfEveryFormatEndCleanly) {
     Rgba image = Rgba::pattern(32, 32, true);
     writePng(folder / "src.png", image);
