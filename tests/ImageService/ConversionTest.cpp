@@ -100,18 +100,16 @@ TEST_F(ConversionTest, RefusesWhatItCannotDoAndLeavesTheDestination) {
     Ref<IDirect3DSurface9> ownTo(to), ownFrom(from);
     const RECT rect{0, 0, 4, 4};
     const std::uint8_t palette[1024] = {};
-    EXPECT_EQ(D3DXLoadSurfaceFromSurface(nullptr, nullptr, nullptr, from, nullptr, nullptr, 1, 0),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, nullptr, nullptr, nullptr, 1, 0),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXLoadSurfaceFromSurface(to, palette, nullptr, from, nullptr, nullptr, 1, 0),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, from, palette, nullptr, 1, 0),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXLoadSurfaceFromSurface(to, nullptr, &rect, from, nullptr, nullptr, 1, 0),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, &rect, 1, 0),
-              D3DERR_INVALIDCALL);
+    auto load = [](IDirect3DSurface9* to, const void* toPalette, const RECT* toRect, IDirect3DSurface9* from,
+                   const void* fromPalette, const RECT* fromRect) {
+        return D3DXLoadSurfaceFromSurface(to, toPalette, toRect, from, fromPalette, fromRect, 1, 0);
+    };
+    EXPECT_EQ(load(nullptr, nullptr, nullptr, from, nullptr, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(load(to, nullptr, nullptr, nullptr, nullptr, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(load(to, palette, nullptr, from, nullptr, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(load(to, nullptr, nullptr, from, palette, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(load(to, nullptr, &rect, from, nullptr, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(load(to, nullptr, nullptr, from, nullptr, &rect), D3DERR_INVALIDCALL);
     EXPECT_EQ(convert(wider.get(), source.get(), D3DX_FILTER_NONE), D3DERR_INVALIDCALL);
     EXPECT_EQ(convert(wider.get(), source.get(), D3DX_DEFAULT), D3DERR_INVALIDCALL);
     // A locked level on either side.
@@ -126,10 +124,10 @@ TEST_F(ConversionTest, RefusesWhatItCannotDoAndLeavesTheDestination) {
     std::memset(source->levelBytes(0), 0x80, source->levelSize(0));
     const std::size_t live = TestSeams::liveObjectCount();
     TestSeams::injectFault(Operation::LoadSurfaceFromSurface, E_OUTOFMEMORY);
-    EXPECT_EQ(D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr, 1, 0), E_OUTOFMEMORY);
+    EXPECT_EQ(load(to, nullptr, nullptr, from, nullptr, nullptr), E_OUTOFMEMORY);
     EXPECT_EQ(TestSeams::liveObjectCount(), live);
     EXPECT_EQ(bytesOf(destination.get()), std::vector<std::uint8_t>(8, 0));
-    EXPECT_EQ(D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr, 1, 0), D3D_OK);
+    EXPECT_EQ(load(to, nullptr, nullptr, from, nullptr, nullptr), D3D_OK);
 }
 
 }  // namespace

@@ -5,10 +5,8 @@
 #include <array>
 #include <cstring>
 
-#include "ImageService/D3DX.h"
-#include "ImageService/TestSeams.h"
-#include "support/ImageFiles.h"
 #include "support/TempFolder.h"
+#include "support/Textures.h"
 
 namespace {
 
@@ -33,8 +31,7 @@ std::uint32_t crc32(const std::string& bytes, std::size_t from, std::size_t coun
 }
 
 HRESULT infoOf(const std::string& path, D3DXIMAGE_INFO* info) {
-    std::u16string wide(path.begin(), path.end());
-    return D3DXGetImageInfoFromFileW(wide.c_str(), info);
+    return D3DXGetImageInfoFromFileW(widen(path).c_str(), info);
 }
 
 TEST(ImageLimits, OversizedSidesAreRefusedFromTheHeaderInEveryFormat) {

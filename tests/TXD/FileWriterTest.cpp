@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "ImageService/TestSeams.h"
 #include "ImageService/Texture.h"
@@ -16,6 +17,7 @@
 #include "support/ArchiveReader.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
+#include "support/Textures.h"
 
 namespace {
 
@@ -25,9 +27,7 @@ using namespace ImageService;
 TXD::TextureRecord record(const std::string& name, D3DFORMAT format, std::uint32_t raster, std::uint8_t depth,
                           int width, int height, int levels = 1) {
     TXD::TextureRecord record;
-    EXPECT_EQ(IDirect3DTexture9::create(unsigned(width), unsigned(height), unsigned(levels), 0, format,
-                                        D3DPOOL_MANAGED, &record.texture),
-              D3D_OK);
+    record.texture = makeTexture(unsigned(width), unsigned(height), format, unsigned(levels)).release();
     for (unsigned level = 0; level < record.texture->GetLevelCount(); ++level) {
         for (std::size_t i = 0; i < record.texture->levelSize(level); ++i)
             record.texture->levelBytes(level)[i] = static_cast<std::uint8_t>(i * 31 + level * 7 + 1);
@@ -56,10 +56,6 @@ std::string hexAt(const Bytes& bytes, std::size_t offset, std::size_t count) {
         out += (out.empty() ? "" : " ") + std::string(cell);
     }
     return out;
-}
-
-Bytes levelOf(IDirect3DTexture9* texture, unsigned level) {
-    return Bytes(texture->levelBytes(level), texture->levelBytes(level) + texture->levelSize(level));
 }
 
 std::string pattern(std::size_t size) {
@@ -127,7 +123,7 @@ TEST_F(FileWriterTest, WorkedDxt1ExampleMatchesToTheByte) {
     EXPECT_EQ(hexAt(file, 124, 8), "00 02 00 00 44 58 54 31");
     EXPECT_EQ(hexAt(file, 132, 8), "00 01 00 01 10 01 04 08");
     EXPECT_EQ(hexAt(file, 140, 4), "00 80 00 00");
-    EXPECT_EQ(Bytes(file.begin() + 144, file.begin() + 32912), levelOf(archive.getTexture(0).texture, 0));
+    EXPECT_EQ(Bytes(file.begin() + 144, file.begin() + 32912), bytesOf(archive.getTexture(0).texture, 0));
     EXPECT_EQ(hexAt(file, 32912, 12), "03 00 00 00 00 00 00 00 FF FF 03 18");
     EXPECT_EQ(hexAt(file, 32924, 12), "03 00 00 00 00 00 00 00 FF FF 03 18");
 
@@ -173,7 +169,7 @@ TEST_F(FileWriterTest, CompressedLevelSizesAndPlatform9Fields) {
     ASSERT_EQ(chain.levels.size(), 9u);
     for (unsigned level = 0; level < 9; ++level) {
         EXPECT_EQ(chain.levels[level].size(), expected[level]) << "level " << level;
-        EXPECT_EQ(chain.levels[level], levelOf(archive.getTexture(1).texture, level)) << "level " << level;
+        EXPECT_EQ(chain.levels[level], bytesOf(archive.getTexture(1).texture, level)) << "level " << level;
     }
     EXPECT_EQ(parsed.textures[2].levels[0].size(), 8u);
     EXPECT_EQ(parsed.textures[3].levels[0].size(), 16u);
@@ -215,9 +211,8 @@ TEST_F(FileWriterTest, HeaderFieldsNamesAndExcludedRecords) {
     EXPECT_EQ(first.nameField, Bytes(32, 'x'));
     EXPECT_EQ(ArchiveReader::text(first.maskNameField), "mask");
     EXPECT_EQ(hexAt(bytes, first.headerOffset + 4, 4), "02 11 33 44");
-    EXPECT_EQ(first.width, 8);
-    EXPECT_EQ(first.height, 4);
-    EXPECT_EQ(first.rasterType, 4);
+    EXPECT_EQ(std::make_tuple(first.width, first.height, first.rasterType),
+              std::make_tuple(std::int16_t{8}, std::int16_t{4}, std::uint8_t{4}));
     const std::string cut = "01234567890123456789012345678901";
     EXPECT_EQ(parsed.textures[1].nameField, Bytes(cut.begin(), cut.end()));
     EXPECT_EQ(parsed.textures[1].maskNameField, Bytes(32, 0));
@@ -277,13 +272,13 @@ TEST_F(FileWriterTest, ThirtyTwoAndEightBitRecords) {
     EXPECT_EQ(parsed.textures[0].formatCode, 21u);
     EXPECT_EQ(parsed.textures[0].flags, 1);
     EXPECT_EQ(parsed.textures[0].structSize, 88u + 4 + 4 * 2 * 4);
-    EXPECT_EQ(parsed.textures[0].levels.at(0), levelOf(archive.getTexture(0).texture, 0));
+    EXPECT_EQ(parsed.textures[0].levels.at(0), bytesOf(archive.getTexture(0).texture, 0));
     // Only level 0, whatever the level count says.
     EXPECT_EQ(parsed.textures[1].formatCode, 22u);
     EXPECT_EQ(parsed.textures[1].flags, 0);
     EXPECT_EQ(parsed.textures[1].levelCount, 3);
     ASSERT_EQ(parsed.textures[1].levels.size(), 1u);
-    EXPECT_EQ(parsed.textures[1].levels[0], levelOf(archive.getTexture(1).texture, 0));
+    EXPECT_EQ(parsed.textures[1].levels[0], bytesOf(archive.getTexture(1).texture, 0));
 
     const ArchiveReader::Texture& texture = parsed.textures[2];
     EXPECT_EQ(texture.formatCode, 41u);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "support/ArchiveReader.h"
 #include "support/ImageFiles.h"
@@ -60,15 +61,11 @@ TEST_F(CommandLine, PacksDxt1WithoutAlphaImage) {
     EXPECT_EQ(result.err, "");
     ASSERT_EQ(result.exitCode, 0);
     ArchiveReader::Texture t = onlyTexture(folder / "out.txd");
-    EXPECT_EQ(ArchiveReader::text(t.nameField), "Wall.Brick");
-    EXPECT_EQ(ArchiveReader::text(t.maskNameField), "");
-    EXPECT_EQ(t.rasterFormat, 0x200u);
-    EXPECT_EQ(ArchiveReader::fourCC(t), "DXT1");
-    EXPECT_EQ(t.flags, 8);
-    EXPECT_EQ(t.depth, 16);
-    EXPECT_EQ(t.levelCount, 1);
-    EXPECT_EQ(t.width, 64);
-    EXPECT_EQ(t.height, 32);
+    EXPECT_EQ(std::make_tuple(ArchiveReader::text(t.nameField), ArchiveReader::text(t.maskNameField),
+                              ArchiveReader::fourCC(t), t.rasterFormat, t.flags, t.depth, t.levelCount),
+              std::make_tuple(std::string("Wall.Brick"), std::string(), std::string("DXT1"), 0x200u,
+                              std::uint8_t{8}, std::uint8_t{16}, std::uint8_t{1}));
+    EXPECT_EQ(std::make_pair(t.width, t.height), std::make_pair(std::int16_t{64}, std::int16_t{32}));
     EXPECT_GT(psnr(image, decodeLevel0(t)), 25.0);
 }
 
@@ -81,10 +78,9 @@ TEST_F(CommandLine, PacksDxt3WithTheAlphaImagesAlpha) {
         RunResult result = run(arguments);
         ASSERT_EQ(result.exitCode, 0) << result.err;
         ArchiveReader::Texture t = onlyTexture(folder / "out.txd");
-        EXPECT_EQ(t.rasterFormat, 0x300u);
-        EXPECT_EQ(ArchiveReader::fourCC(t), "DXT3");
-        EXPECT_EQ(t.flags, 9);
-        EXPECT_EQ(ArchiveReader::text(t.maskNameField), "mask");
+        EXPECT_EQ(std::make_tuple(t.rasterFormat, ArchiveReader::fourCC(t), t.flags,
+                                  ArchiveReader::text(t.maskNameField)),
+                  std::make_tuple(0x300u, std::string("DXT3"), std::uint8_t{9}, std::string("mask")));
         EXPECT_EQ(t.levels.at(0).size(), 1024u);
         Rgba decoded = decodeLevel0(t);
         EXPECT_GT(psnr(image, decoded), 25.0);

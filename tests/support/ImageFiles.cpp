@@ -4,9 +4,9 @@
 #include <turbojpeg.h>
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
+
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -17,10 +17,6 @@ void put16(std::string& out, std::uint32_t v) {
 void put32(std::string& out, std::uint32_t v) {
     put16(out, v & 0xFFFF);
     put16(out, v >> 16);
-}
-void save(const std::string& path, const std::string& bytes) {
-    std::ofstream file(path, std::ios::binary);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace
@@ -71,7 +67,7 @@ void writePng(const std::string& path, const Rgba& image, bool withAlpha) {
     size_t length = 0;
     int error = 0;
     void* png = spng_get_png_buffer(ctx, &length, &error);
-    save(path, std::string(static_cast<char*>(png), length));
+    writeFile(path, std::string(static_cast<char*>(png), length));
     free(png);
     spng_ctx_free(ctx);
 }
@@ -98,7 +94,7 @@ void writeBmp(const std::string& path, const Rgba& image) {
         row.resize(rowSize, '\0');
         out += row;
     }
-    save(path, out);
+    writeFile(path, out);
 }
 
 void writeTga(const std::string& path, const Rgba& image) {
@@ -112,7 +108,7 @@ void writeTga(const std::string& path, const Rgba& image) {
         out += {static_cast<char>(image.pixels[i + 2]), static_cast<char>(image.pixels[i + 1]),
                 static_cast<char>(image.pixels[i]), static_cast<char>(image.pixels[i + 3])};
     }
-    save(path, out);
+    writeFile(path, out);
 }
 
 void writeJpeg(const std::string& path, const Rgba& image) {
@@ -121,7 +117,7 @@ void writeJpeg(const std::string& path, const Rgba& image) {
     unsigned long size = 0;
     tjCompress2(handle, image.pixels.data(), static_cast<int>(image.width), 0, static_cast<int>(image.height),
                 TJPF_RGBA, &jpeg, &size, TJSAMP_444, 95, 0);
-    save(path, std::string(reinterpret_cast<char*>(jpeg), size));
+    writeFile(path, std::string(reinterpret_cast<char*>(jpeg), size));
     tjFree(jpeg);
     tjDestroy(handle);
 }
@@ -147,12 +143,11 @@ void writeDxt1Dds(const std::string& path, std::uint32_t width, std::uint32_t he
     for (int i = 0; i < 4; ++i)
         put32(out, 0);
     out.append(reinterpret_cast<const char*>(blocks.data()), blocks.size());
-    save(path, out);
+    writeFile(path, out);
 }
 
 Rgba readPng(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes = readFile(path);
     spng_ctx* ctx = spng_ctx_new(0);
     spng_ihdr ihdr{};
     std::size_t size = 0;

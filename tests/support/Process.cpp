@@ -8,20 +8,9 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
-namespace {
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-}  // namespace
+#include "support/TempFolder.h"
 
 RunResult runQuillpack(const std::vector<std::string>& arguments, const std::string& workingFolder,
                        const RunLimits& limits) {
@@ -68,8 +57,8 @@ RunResult runQuillpack(const std::vector<std::string>& arguments, const std::str
     close(outFd);
     close(errFd);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = slurp(outTemplate);
-    result.err = slurp(errTemplate);
+    result.out = readFile(outTemplate);
+    result.err = readFile(errTemplate);
     unlink(outTemplate);
     unlink(errTemplate);
     return result;
