@@ -21,8 +21,14 @@ enum D3DFORMAT : DWORD {
     D3DFMT_R8G8B8 = 20,    // bytes B, G, R
     D3DFMT_A8R8G8B8 = 21,  // bytes B, G, R, A
     D3DFMT_X8R8G8B8 = 22,  // bytes B, G, R, unused (kept at 255)
+    D3DFMT_R5G6B5 = 23,    // 16-bit layouts below exist only in files: widened to A8R8G8B8 on load
+    D3DFMT_X1R5G5B5 = 24,
+    D3DFMT_A1R5G5B5 = 25,
+    D3DFMT_A4R4G4B4 = 26,
     D3DFMT_A8B8G8R8 = 32,  // bytes R, G, B, A
     D3DFMT_P8 = 41,
+    D3DFMT_L8 = 50,
+    D3DFMT_A8L8 = 51,
     D3DFMT_D24S8 = 75,
     D3DFMT_DXT1 = makeFourCC('D', 'X', 'T', '1'),
     D3DFMT_DXT3 = makeFourCC('D', 'X', 'T', '3'),

@@ -28,14 +28,6 @@ constexpr std::uint32_t kFlagMipCount = 0x20000, kFlagDepth = 0x800000;
 constexpr std::uint32_t kCaps2CubeMap = 0x200, kCaps2Volume = 0x200000;
 constexpr std::uint32_t kAlphaPixels = 0x1, kFourCC = 0x4, kRgb = 0x40, kLuminance = 0x20000;
 
-// Platform format numbers of the layouts that are widened on load; reported as the file's format.
-constexpr D3DFORMAT kR5G6B5 = static_cast<D3DFORMAT>(23);
-constexpr D3DFORMAT kX1R5G5B5 = static_cast<D3DFORMAT>(24);
-constexpr D3DFORMAT kA1R5G5B5 = static_cast<D3DFORMAT>(25);
-constexpr D3DFORMAT kA4R4G4B4 = static_cast<D3DFORMAT>(26);
-constexpr D3DFORMAT kL8 = static_cast<D3DFORMAT>(50);
-constexpr D3DFORMAT kA8L8 = static_cast<D3DFORMAT>(51);
-
 enum class Conversion { Copy, CopyOpaque, Masked16, Luminance };
 
 struct DdsFormat {
@@ -56,12 +48,12 @@ constexpr DdsFormat kFormats[] = {
     {kRgb, 0, 32, {0xFF0000, 0xFF00, 0xFF, 0}, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, Conversion::CopyOpaque},
     {kRgb, 0, 32, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}, D3DFMT_A8B8G8R8, D3DFMT_A8B8G8R8, Conversion::Copy},
     {kRgb, 0, 24, {0xFF0000, 0xFF00, 0xFF, 0}, D3DFMT_R8G8B8, D3DFMT_R8G8B8, Conversion::Copy},
-    {kRgb, 0, 16, {0x7C00, 0x3E0, 0x1F, 0}, kX1R5G5B5, D3DFMT_A8R8G8B8, Conversion::Masked16},
-    {kRgb, 0, 16, {0x7C00, 0x3E0, 0x1F, 0x8000}, kA1R5G5B5, D3DFMT_A8R8G8B8, Conversion::Masked16},
-    {kRgb, 0, 16, {0xF800, 0x7E0, 0x1F, 0}, kR5G6B5, D3DFMT_A8R8G8B8, Conversion::Masked16},
-    {kRgb, 0, 16, {0xF00, 0xF0, 0xF, 0xF000}, kA4R4G4B4, D3DFMT_A8R8G8B8, Conversion::Masked16},
-    {kLuminance, 0, 8, {0xFF, 0, 0, 0}, kL8, D3DFMT_A8R8G8B8, Conversion::Luminance},
-    {kLuminance, 0, 16, {0xFF, 0, 0, 0xFF00}, kA8L8, D3DFMT_A8R8G8B8, Conversion::Luminance},
+    {kRgb, 0, 16, {0x7C00, 0x3E0, 0x1F, 0}, D3DFMT_X1R5G5B5, D3DFMT_A8R8G8B8, Conversion::Masked16},
+    {kRgb, 0, 16, {0x7C00, 0x3E0, 0x1F, 0x8000}, D3DFMT_A1R5G5B5, D3DFMT_A8R8G8B8, Conversion::Masked16},
+    {kRgb, 0, 16, {0xF800, 0x7E0, 0x1F, 0}, D3DFMT_R5G6B5, D3DFMT_A8R8G8B8, Conversion::Masked16},
+    {kRgb, 0, 16, {0xF00, 0xF0, 0xF, 0xF000}, D3DFMT_A4R4G4B4, D3DFMT_A8R8G8B8, Conversion::Masked16},
+    {kLuminance, 0, 8, {0xFF, 0, 0, 0}, D3DFMT_L8, D3DFMT_A8R8G8B8, Conversion::Luminance},
+    {kLuminance, 0, 16, {0xFF, 0, 0, 0xFF00}, D3DFMT_A8L8, D3DFMT_A8R8G8B8, Conversion::Luminance},
 };
 
 struct DdsLayout {
