@@ -53,8 +53,13 @@ int fail(std::size_t firstReason = 0) {
     if (isatty(STDOUT_FILENO) && isatty(STDERR_FILENO))
         std::fputc('\n', stderr);
     const std::vector<std::string>& errors = MessageLog::getInstance()->errorLines();
-    for (std::size_t i = firstReason; i < errors.size(); ++i)
-        std::fprintf(stderr, "%s\n", errors[i].c_str());
+    const std::vector<std::string>& causes = MessageLog::getInstance()->errorCauses();
+    for (std::size_t i = firstReason; i < errors.size(); ++i) {
+        if (causes[i].empty())
+            std::fprintf(stderr, "%s\n", errors[i].c_str());
+        else
+            std::fprintf(stderr, "%s: %s\n", errors[i].c_str(), causes[i].c_str());
+    }
     return kExitFailure;
 }
 

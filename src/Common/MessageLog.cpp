@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Common/FailureReason.h"
+
 namespace {
 MessageLog* instance = nullptr;
 }  // namespace
@@ -56,6 +58,7 @@ void MessageLog::logMessage(int level, const char* format, const char* /*file*/,
             break;
         case Error:
             errors.emplace_back(lineBuffer);
+            causes.push_back(FailureReason::take());
             break;
         default:
             break;

@@ -21,6 +21,8 @@ public:
     const std::vector<std::string>& infoLines() const { return info; }
     const std::vector<std::string>& warningLines() const { return warnings; }
     const std::vector<std::string>& errorLines() const { return errors; }
+    // One entry per error line: the cause noted through FailureReason before it was logged, or empty.
+    const std::vector<std::string>& errorCauses() const { return causes; }
 
 private:
     friend class MessageLogHolder;
@@ -29,6 +31,7 @@ private:
     std::vector<std::string> info;
     std::vector<std::string> warnings;
     std::vector<std::string> errors;
+    std::vector<std::string> causes;
     char lineBuffer[kBufferSize] = {};
     std::string messageText;
 };

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "Common/FailureReason.h"
 #include "ImageService/D3DX.h"
 #include "ImageService/Decode/Decoders.h"
 #include "ImageService/TestSeams.h"
@@ -122,6 +123,7 @@ HRESULT probeFile(LPCWSTR path, FileBytes* file, Codec* codec, ImageHeader* head
 }  // namespace
 
 HRESULT D3DXGetImageInfoFromFileW(LPCWSTR path, D3DXIMAGE_INFO* info) {
+    FailureReason::clear();
     if (HRESULT fault = TestSeams::takeFault(Operation::D3DXGetImageInfoFromFile); FAILED(fault))
         return fault;
     if (!path || !info)
@@ -142,6 +144,7 @@ HRESULT D3DXGetImageInfoFromFileW(LPCWSTR path, D3DXIMAGE_INFO* info) {
 }
 
 HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, LPCWSTR path, IDirect3DTexture9** texture) {
+    FailureReason::clear();
     if (texture)
         *texture = nullptr;
     if (HRESULT fault = TestSeams::takeFault(Operation::D3DXCreateTextureFromFile); FAILED(fault))

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "Common/FailureReason.h"
 #include "Common/MessageLog.h"
 #include "support/LogCapture.h"
 
@@ -54,6 +55,23 @@ TEST(MessageLog, RoutesByLevelInCallOrderAndStoresNothingForUnknownLevels) {
         capture.errors(),
         std::vector<std::string>{"STDFunctions::stringToLPCWSTR(840) - String size: 600 is greater than max "
                                  "length: 512"});
+}
+
+// The first cause noted goes with the next error only; warnings and a cleared cause take nothing.
+TEST(MessageLog, AnErrorTakesTheFirstCauseNotedBeforeIt) {
+    LogCapture capture;
+    MessageLog* log = MessageLog::getInstance();
+    const std::size_t start = log->errorCauses().size();
+    FailureReason::note("stale %s", "cause");
+    FailureReason::clear();
+    FailureReason::note("truncated %s: %i of %i bytes", "PNG", 10, 20);
+    FailureReason::note("a later, vaguer cause");
+    log->logMessage(MessageLog::Warning, "warned", "a", "F", 1);
+    log->logMessage(MessageLog::Error, "first", "a", "F", 2);
+    log->logMessage(MessageLog::Error, "second", "a", "F", 3);
+    ASSERT_EQ(log->errorCauses().size(), start + 2);
+    EXPECT_EQ(log->errorCauses()[start], "truncated PNG: 10 of 20 bytes");
+    EXPECT_EQ(log->errorCauses()[start + 1], "");
 }
 
 }  // namespace
