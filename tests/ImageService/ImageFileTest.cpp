@@ -1,4 +1,4 @@
-// Reading image files. Every file of the shared suites is read or refused as the README beside it
+// Reading image files. Every file of the public suites in tests/data is read or refused as its README
 // says, with pixels compared against a second decoding wherever the suite gives one (libspng's
 // whole-image decode for PngSuite, the reference PNGs for TGA and DDS, sibling files that encode the
 // same picture). Then the entry points themselves: arguments and paths, the fault seam, detection by
