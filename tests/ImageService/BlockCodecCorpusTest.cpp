@@ -1,4 +1,4 @@
-// Block compression on real textures (the corpus made by ../shared/bench/make_corpus.sh; skipped
+// Block compression on real textures (the corpus made by scripts/make-corpus; skipped
 // unless QUILLPACK_CORPUS_DIR names it). Each image goes RGBA -> DXT1 and DXT3 through
 // D3DXLoadSurfaceFromSurface and must keep its RGB PSNR floor (about 0.1 dB under what libsquish's
 // cluster fit gave) and each format's alpha rule exactly. In the same run our encoder is compared
