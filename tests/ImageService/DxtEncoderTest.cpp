@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ImageService/Dxt/DxtEncoder.h"
+#include "ImageService/Dxt/SimdLevel.h"
 
 namespace ImageService::Dxt {
 namespace {
@@ -174,7 +175,7 @@ TEST(DxtEncoderImage, PartialBlocksDecodeToTheirPixels) {
     }
 }
 
-TEST(DxtEncoderImage, ThreadCountDoesNotChangeTheBlocks) {
+TEST(DxtEncoderImage, ThreadCountAndSimdLevelDoNotChangeTheBlocks) {
     const std::uint32_t w = 260, h = 132;  // many block rows, with partial blocks on the right edge
     std::vector<std::uint8_t> img(std::size_t(w) * h * 4);
     std::mt19937 rng(2);
@@ -186,6 +187,7 @@ TEST(DxtEncoderImage, ThreadCountDoesNotChangeTheBlocks) {
             p[3] = std::uint8_t(rng() & 1 ? 255 : x);
         }
     }
+    const SimdLevel best = simdLevel();
     for (bool dxt3 : {false, true}) {
         auto image = [&](unsigned threads) {
             std::vector<std::uint8_t> out(((w + 3) / 4) * ((h + 3) / 4) * (dxt3 ? 16 : 8));
@@ -195,9 +197,15 @@ TEST(DxtEncoderImage, ThreadCountDoesNotChangeTheBlocks) {
                 encodeDxt1(img.data(), w, h, out.data(), threads);
             return out;
         };
-        EXPECT_EQ(image(1), image(2));
-        EXPECT_EQ(image(1), image(0));
+        ASSERT_TRUE(useSimdLevel(SimdLevel::Baseline));
+        const std::vector<std::uint8_t> reference = image(1);
+        for (const SimdLevel level : availableSimdLevels()) {
+            ASSERT_TRUE(useSimdLevel(level));
+            for (unsigned threads : {0u, 1u, 2u})
+                EXPECT_EQ(reference, image(threads)) << "level " << int(level) << ", threads " << threads;
+        }
     }
+    useSimdLevel(best);
 }
 
 }  // namespace

@@ -5,8 +5,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "ImageService/Dxt/ClusterFit.h"
 #include "ImageService/Dxt/DxtBlock.h"
 #include "ImageService/Dxt/Palette.h"
+#include "ImageService/Dxt/Refine.h"
+#include "ImageService/Dxt/SimdLevel.h"
 
 namespace ImageService::Dxt::detail {
 
@@ -103,9 +106,7 @@ DXT_INLINE void principalAxis(const float* const* pts, const float* w, int n, fl
     axis[0] = v[0], axis[1] = v[1], axis[2] = v[2];
 }
 
-}  // namespace
-
-DXT_KERNEL void encodeColourBlock(const ColourBlock& block, bool allowThree, std::uint8_t* out) {
+DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThree, std::uint8_t* out) {
     // Distinct counted colours and how many pixels carry each: the search then scales with the
     // colours a block really has, and most have few.
     float pr[16] = {};
@@ -222,6 +223,38 @@ DXT_KERNEL void encodeColourBlock(const ColourBlock& block, bool allowThree, std
         }
     }
     writeBlock(best, out);
+}
+
+// One entry per level, each with every step above inlined at its own instruction set. Rounding is
+// the same at every level: contraction into fused multiply-adds is off for the whole library, and
+// every reduction adds in one fixed order.
+#if DXT_X86_LEVELS
+__attribute__((target("arch=x86-64-v4"))) void encodeColourBlockV4(const ColourBlock& block, bool allowThree,
+                                                                   std::uint8_t* out) {
+    encodeColourBlockInline(block, allowThree, out);
+}
+__attribute__((target("arch=x86-64-v3"))) void encodeColourBlockV3(const ColourBlock& block, bool allowThree,
+                                                                   std::uint8_t* out) {
+    encodeColourBlockInline(block, allowThree, out);
+}
+#endif
+void encodeColourBlockBaseline(const ColourBlock& block, bool allowThree, std::uint8_t* out) {
+    encodeColourBlockInline(block, allowThree, out);
+}
+
+}  // namespace
+
+void encodeColourBlock(const ColourBlock& block, bool allowThree, std::uint8_t* out) {
+    switch (simdLevel()) {
+#if DXT_X86_LEVELS
+        case SimdLevel::X86_64_V4:
+            return encodeColourBlockV4(block, allowThree, out);
+        case SimdLevel::X86_64_V3:
+            return encodeColourBlockV3(block, allowThree, out);
+#endif
+        default:
+            return encodeColourBlockBaseline(block, allowThree, out);
+    }
 }
 
 }  // namespace ImageService::Dxt::detail

@@ -9,20 +9,21 @@
 // ABI warning about them does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
-// The fitting steps are built once per instruction-set level and picked at load time; helpers they
-// call are forced inline so that each copy runs at its own vector width (vectors are passed by
-// reference for the same reason: no vector ever crosses a call). Defining
-// QUILLPACK_DXT_SINGLE_TARGET builds one copy for the compiler's -march, to test the fallbacks.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(QUILLPACK_DXT_SINGLE_TARGET)
-#define DXT_KERNEL __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+// The fitting steps are inline and forced into one entry per instruction-set level (see
+// ColourBlock.cpp), so that each copy runs at its own vector width; vectors are passed by reference
+// for the same reason: no vector ever crosses a real call. GCC builds the x86-64-v3 and v4 copies;
+// clang refuses vector-returning helpers inside a wider target than their own, so it builds the
+// baseline copy alone.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define DXT_X86_LEVELS 1
 #else
-#define DXT_KERNEL
+#define DXT_X86_LEVELS 0
 #endif
 #define DXT_INLINE inline __attribute__((always_inline))
 
 namespace ImageService::Dxt::detail {
 
-// Eight-lane vectors are the widest that GCC compiles well for the AVX2 and AVX-512 clones (wider
+// Eight-lane vectors are the widest that GCC compiles well for the AVX2 and AVX-512 copies (wider
 // generic vectors fall back to per-lane code for compares on AVX2). The SSE2 fallback splits them
 // less well and runs several times slower, with the same quality.
 typedef float F8 __attribute__((vector_size(32)));
@@ -95,7 +96,7 @@ DXT_INLINE F16 keep(const I16& m, const F16& v) {
 }
 
 // Pairwise halving keeps the reduction's dependency chain short (and its rounding independent of
-// the vector width the clone runs at).
+// the vector width the copy runs at).
 DXT_INLINE float sum16(const F16& v) {
     const F8 s8 = v.lo + v.hi;
     F4 a;
@@ -154,10 +155,6 @@ DXT_INLINE std::uint32_t packIndices(const I16& idx, std::uint32_t transparent) 
     return bits;
 }
 
-// From real-valued endpoints (0..255 per channel) to the stored block: rounding, a quantised
-// least-squares step, and a pass of unit endpoint moves, each kept only where it lowers the error.
-Encoded refine(const ColourBlock& block, Mode mode, const float* end0, const float* end1);
-
 // A block's distinct colours sorted along its principal axis, with prefix sums of their pixel
 // counts and of count-weighted colours, for the cluster search. Working on distinct colours keeps
 // the search small for the many blocks that use only a few.
@@ -170,13 +167,6 @@ struct SortedPoints {
     float t[16];  // sorted projections, for the first guess at the clusters
 };
 
-// Best ordered split of the sorted points into the mode's clusters (4: weights 1, 2/3, 1/3, 0;
-// 3: weights 1, 1/2, 0) by least squares at storage precision. radius bounds how far each cut moves
-// from the current guess per round; a radius >= n searches every split. Returns the chosen cut's
-// score: its squared error at storage precision is the points' sum of count * |colour|^2 less the
-// score (-FLT_MAX when no cut had a solution).
-float clusterFit(const SortedPoints& points, Mode mode, int radius, float* end0, float* end1);
-
 // Endpoints for a block whose counted pixels are all one colour: per channel, the pair whose
 // interpolant (two-thirds point for Four, midpoint for Three) lands nearest the value.
 Endpoints singleColourEndpoints(const int* rgb, Mode mode);
@@ -184,7 +174,8 @@ Endpoints singleColourEndpoints(const int* rgb, Mode mode);
 // The whole 8-byte colour block for a block of one opaque colour, in the mode with the lower error.
 void encodeSolidBlock(const int* rgb, bool allowThree, std::uint8_t* out);
 
-// Full colour half of a block: chooses mode, fits, packs c0, c1 and the 32 index bits (8 bytes).
+// Full colour half of a block: chooses mode, fits, packs c0, c1 and the 32 index bits (8 bytes), at
+// the instruction-set level in use (SimdLevel.h).
 void encodeColourBlock(const ColourBlock& block, bool allowThree, std::uint8_t* out);
 
 }  // namespace ImageService::Dxt::detail

@@ -1,5 +1,5 @@
 // The palette a decoder rebuilds from two 565 endpoints, and the nearest-entry scoring of a block
-// against it. Inline so that each vector-width clone of the fitting steps gets its own copy.
+// against it. Inline so that each instruction-set copy of the fitting steps gets its own copy.
 #pragma once
 
 #include <utility>

@@ -4,6 +4,8 @@
 //   score = (beta2*|AX|^2 - 2*ab*AX.BX + alpha2*|BX|^2) / (alpha2*beta2 - ab^2),
 // alpha2/beta2/ab depend only on the run lengths and AX (BX = total - AX) only on prefix sums at
 // the cuts. So every cut costs a handful of multiply-adds, done eight at a time along the last cut.
+#pragma once
+
 #include <algorithm>
 #include <cfloat>
 #include <cstring>
@@ -11,9 +13,8 @@
 #include "ImageService/Dxt/DxtBlock.h"
 
 namespace ImageService::Dxt::detail {
-namespace {
 
-constexpr F8 kLane = {0, 1, 2, 3, 4, 5, 6, 7};
+inline constexpr F8 kLane = {0, 1, 2, 3, 4, 5, 6, 7};
 
 struct Best {
     F8 score = F8{} - FLT_MAX;
@@ -151,7 +152,8 @@ DXT_INLINE F8 pick(const F8& v, const I8& idx) {
 #if defined(__clang__)
     // clang has no variable-index vector shuffle builtin; it turns this loop into a permute.
     F8 picked;
-    for (int lane = 0; lane < 8; ++lane) picked[lane] = v[idx[lane] & 7];
+    for (int lane = 0; lane < 8; ++lane)
+        picked[lane] = v[idx[lane] & 7];
     return picked;
 #else
     return __builtin_shuffle(v, idx);
@@ -166,7 +168,7 @@ struct Window {
 };
 
 // Room for every cut of three windows of eight, plus a vector of padding.
-constexpr int kMaxCuts = 8 * 8 * 8 + 8;
+inline constexpr int kMaxCuts = 8 * 8 * 8 + 8;
 
 // The cuts of a window run through the vectors back to back rather than one vector per (i, j): most
 // rows hold only two to five cuts, which left most lanes idle. Each window is at most eight wide,
@@ -320,9 +322,12 @@ DXT_INLINE int countBelow(const SortedPoints& p, float threshold) {
     return c;
 }
 
-}  // namespace
-
-DXT_KERNEL float clusterFit(const SortedPoints& p, Mode mode, int radius, float* end0, float* end1) {
+// Best ordered split of the sorted points into the mode's clusters (4: weights 1, 2/3, 1/3, 0;
+// 3: weights 1, 1/2, 0) by least squares at storage precision. radius bounds how far each cut moves
+// from the current guess per round; a radius >= n searches every split. Returns the chosen cut's
+// score: its squared error at storage precision is the points' sum of count * |colour|^2 less the
+// score (-FLT_MAX when no cut had a solution).
+DXT_INLINE float clusterFit(const SortedPoints& p, Mode mode, int radius, float* end0, float* end1) {
     const int n = p.n;
     const float lo = p.t[0];
     const float span = p.t[n - 1] - lo;

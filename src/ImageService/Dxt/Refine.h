@@ -1,6 +1,8 @@
 // Endpoint refinement at storage precision. The cluster search works on real-valued endpoints; what
 // a decoder shows is the rounded 565 pair and its integer-rounded interpolants, so the last word on
 // every block is taken here, against that exact palette.
+#pragma once
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -9,11 +11,11 @@
 #include "ImageService/Dxt/Palette.h"
 
 namespace ImageService::Dxt::detail {
-namespace {
 
 // Weight of endpoint 0 in each index's colour (index 3 of the three-colour palette is transparent
 // and never carries weight).
-constexpr float kEndpointWeight[2][4] = {{1.0f, 0.0f, 2.0f / 3.0f, 1.0f / 3.0f}, {1.0f, 0.0f, 0.5f, 0.0f}};
+inline constexpr float kEndpointWeight[2][4] = {{1.0f, 0.0f, 2.0f / 3.0f, 1.0f / 3.0f},
+                                                {1.0f, 0.0f, 0.5f, 0.0f}};
 
 DXT_INLINE int clampChannel(int v, int ch) {
     return std::min(std::max(v, 0), kChannelMax[ch]);
@@ -165,9 +167,9 @@ DXT_INLINE float moveError(const F16* x, const F16& w, const MoveBase& base, int
     return sum16(best * w);
 }
 
-}  // namespace
-
-DXT_KERNEL Encoded refine(const ColourBlock& block, Mode mode, const float* end0, const float* end1) {
+// From real-valued endpoints (0..255 per channel) to the stored block: rounding, a quantised
+// least-squares step, and a pass of unit endpoint moves, each kept only where it lowers the error.
+DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const float* end0, const float* end1) {
     Endpoints start;
     for (int ch = 0; ch < 3; ++ch) {
         const float scale = float(kChannelMax[ch]) / 255.0f;
