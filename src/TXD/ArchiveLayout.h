@@ -102,6 +102,60 @@ constexpr std::size_t kDataSizeBytes = 4;
 constexpr std::uint32_t kDxt1BlockBytes = 8;
 constexpr std::uint32_t kDxt3BlockBytes = 16;
 
+// Platform 9 format codes of block-compressed records: FourCCs, written low byte first.
+constexpr std::uint32_t kFourCCDxt1 = 0x31545844;  // "DXT1"
+constexpr std::uint32_t kFourCCDxt3 = 0x33545844;  // "DXT3"
+
+// Largest side a record may state; larger sides are refused before anything is allocated.
+constexpr std::int32_t kMaxSide = 16384;
+
+inline bool rasterHasAlpha(std::uint32_t rasterFormat) {
+    std::uint32_t pixel = rasterFormat & kRasterPixelMask;
+    return pixel == kRaster8888 || pixel == kRaster1555 || pixel == kRaster4444;
+}
+
+// Bytes per pixel of a 32-bit record's data.
+inline std::uint32_t uncompressedPixelBytes(std::uint32_t rasterFormat) {
+    return (rasterFormat & kRasterFourByteBits) ? 4 : 3;
+}
+
+// The word at 76 and the byte at 87 of a platform 9 header: derived from the record, never stored in
+// it, so a reader must find exactly these values for the record to be written back unchanged.
+struct FormatWord {
+    std::uint32_t code;
+    std::uint8_t flags;
+};
+
+inline FormatWord platform9Format(std::uint8_t compression, std::uint32_t rasterFormat) {
+    if (compression == 1)
+        return {kFourCCDxt1, kFlagCompressed};
+    if (compression != 0)
+        return {kFourCCDxt3, kFlagCompressed | kFlagAlpha};
+    std::uint32_t code = 0;  // no record this tool makes gets 0
+    if (rasterFormat & kRasterPalette8)
+        code = kD3DFormatP8;
+    else if ((rasterFormat & kRasterPixelMask) == kRaster8888)
+        code = kD3DFormatA8R8G8B8;
+    else if ((rasterFormat & kRasterPixelMask) == kRaster888)
+        code = kD3DFormatX8R8G8B8;
+    return {code, static_cast<std::uint8_t>(rasterHasAlpha(rasterFormat) ? kFlagAlpha : 0)};
+}
+
+// One side of mip level `level`, never below 1. A 16-bit side has nothing left after 16 halvings,
+// and stopping there keeps the shift within the type for any level count.
+inline std::uint32_t levelSide(std::int32_t side, std::uint32_t level) {
+    std::int32_t reduced = level < 16 ? side >> level : 0;
+    return reduced < 1 ? 1 : static_cast<std::uint32_t>(reduced);
+}
+
+// Bytes of one block-compressed level: whole 4x4 blocks, at least one.
+inline std::uint32_t compressedLevelBytes(std::int32_t width, std::int32_t height, std::uint8_t compression,
+                                          std::uint32_t level) {
+    std::uint32_t across = (levelSide(width, level) + 3) / 4;
+    std::uint32_t down = (levelSide(height, level) + 3) / 4;
+    return across * down * (compression == 1 ? kDxt1BlockBytes : kDxt3BlockBytes);
+}
+
 inline void putU8(std::uint8_t* at, std::uint8_t value) {
     at[0] = value;
 }
@@ -114,6 +168,10 @@ inline void putU16(std::uint8_t* at, std::uint16_t value) {
 inline void putU32(std::uint8_t* at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         at[i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF);
+}
+
+inline std::uint16_t getU16(const std::uint8_t* at) {
+    return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
 }
 
 inline std::uint32_t getU32(const std::uint8_t* at) {

@@ -34,37 +34,6 @@ void putName(std::uint8_t* field, const std::string& name) {
     std::memcpy(field, name.data(), length);
 }
 
-std::uint32_t uncompressedFormatCode(std::uint32_t rasterFormat) {
-    if (rasterFormat & Layout::kRasterPalette8)
-        return Layout::kD3DFormatP8;
-    switch (rasterFormat & Layout::kRasterPixelMask) {
-        case Layout::kRaster8888:
-            return Layout::kD3DFormatA8R8G8B8;
-        case Layout::kRaster888:
-            return Layout::kD3DFormatX8R8G8B8;
-        default:
-            return 0;  // no record this tool makes lands here
-    }
-}
-
-bool rasterHasAlpha(std::uint32_t rasterFormat) {
-    std::uint32_t pixel = rasterFormat & Layout::kRasterPixelMask;
-    return pixel == Layout::kRaster8888 || pixel == Layout::kRaster1555 || pixel == Layout::kRaster4444;
-}
-
-// One side of mip level `level`, never below 1. A 16-bit side has nothing left after 16 halvings,
-// and stopping there keeps the shift within the type for any level count.
-std::int32_t levelSide(std::int16_t side, std::uint32_t level) {
-    std::int32_t reduced = level < 16 ? static_cast<std::int32_t>(side) >> level : 0;
-    return reduced < 1 ? 1 : reduced;
-}
-
-std::uint32_t compressedLevelBytes(const TextureRecord& record, std::uint32_t level) {
-    std::uint32_t across = (static_cast<std::uint32_t>(levelSide(record.width, level)) + 3) / 4;
-    std::uint32_t down = (static_cast<std::uint32_t>(levelSide(record.height, level)) + 3) / 4;
-    return across * down * (record.compression == 1 ? Layout::kDxt1BlockBytes : Layout::kDxt3BlockBytes);
-}
-
 // Writes the size field and then `count` bytes of the level straight from the lock. False, with
 // nothing written, when the level cannot give that many bytes.
 bool writeLevel(ImageService::IDirect3DTexture9* texture, ImageService::UINT level, std::uint32_t count,
@@ -114,23 +83,12 @@ void TXDArchive::writeTextureStruct(ArchiveStream& stream, const std::int32_t& t
     Layout::putU8(header + Layout::kLevelCount.offset, record.mipLevels);
     Layout::putU8(header + Layout::kRasterTypeField.offset, Layout::kRasterType);
 
-    std::uint32_t code;
-    std::uint8_t flags;
-    if (!platform9) {
-        code = record.hasAlpha != 0 ? 1 : 0;
-        flags = record.compression;
-    } else if (record.compression == 1) {
-        code = ImageService::D3DFMT_DXT1;  // a FourCC: written low byte first, it reads "DXT1"
-        flags = Layout::kFlagCompressed;
-    } else if (record.compression != 0) {
-        code = ImageService::D3DFMT_DXT3;
-        flags = Layout::kFlagCompressed | Layout::kFlagAlpha;
-    } else {
-        code = uncompressedFormatCode(record.rasterFormat);
-        flags = rasterHasAlpha(record.rasterFormat) ? Layout::kFlagAlpha : 0;
-    }
-    Layout::putU32(header + Layout::kFormatCode.offset, code);
-    Layout::putU8(header + Layout::kFlags.offset, flags);
+    // Platform 8 keeps the alpha flag and the raw compression where platform 9 names the pixel format.
+    const Layout::FormatWord format =
+        platform9 ? Layout::platform9Format(record.compression, record.rasterFormat)
+                  : Layout::FormatWord{record.hasAlpha != 0 ? 1u : 0u, record.compression};
+    Layout::putU32(header + Layout::kFormatCode.offset, format.code);
+    Layout::putU8(header + Layout::kFlags.offset, format.flags);
 
     stream.write(header, sizeof header);
 }
@@ -168,7 +126,8 @@ bool TXDArchive::writeCompressedData(const std::int32_t& textureIndex, ArchiveSt
                                      std::uint32_t& structSize) {
     const TextureRecord& record = textures[textureIndex];
     for (std::uint32_t level = 0; level < record.mipLevels; ++level) {
-        const std::uint32_t bytes = compressedLevelBytes(record, level);
+        const std::uint32_t bytes =
+            Layout::compressedLevelBytes(record.width, record.height, record.compression, level);
         if (!writeLevel(record.texture, level, bytes, stream))
             return false;
         structSize += static_cast<std::uint32_t>(Layout::kDataSizeBytes) + bytes;
@@ -181,7 +140,7 @@ bool TXDArchive::writeUncompressedData(const std::int32_t& textureIndex, Archive
     const TextureRecord& record = textures[textureIndex];
     if (record.width < 0 || record.height < 0)
         return false;
-    const std::uint32_t pixelBytes = (record.rasterFormat & Layout::kRasterFourByteBits) ? 4 : 3;
+    const std::uint32_t pixelBytes = Layout::uncompressedPixelBytes(record.rasterFormat);
     // Sides are at most 32767, so even at 4 bytes a pixel the product fits in 32 bits.
     const std::uint32_t bytes =
         static_cast<std::uint32_t>(record.width) * static_cast<std::uint32_t>(record.height) * pixelBytes;

@@ -1,8 +1,8 @@
 // The in-memory texture dictionary: an ordered list of texture records plus what saving needs.
 // The archive owns one reference to the texture of every listed record and must be destroyed while
 // the device that made those textures still exists. Each family of operations lives in its own file:
-// TXDArchive.cpp (life cycle), AddTexture.cpp, AlphaMerge.cpp, MipMaps.cpp, Palette.cpp,
-// FileWriter.cpp.
+// TXDArchive.cpp (life cycle, finding, replacing and removing records), AddTexture.cpp,
+// AlphaMerge.cpp, MipMaps.cpp, Palette.cpp, FileWriter.cpp, FileReader.cpp.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +43,15 @@ public:
     TextureRecord& getTexture(std::uint32_t index) { return textures[index]; }
     void appendTexture(const TextureRecord& record) { textures.push_back(record); }
 
+    // Index of the first record whose name matches `name` as the name hash sees it (letters in either
+    // case, either slash), or -1.
+    std::int32_t findTexture(const std::string& name) const;
+    // Puts `record` at `index` and releases the texture of the record it replaces; the archive takes
+    // over the new record's texture reference. The others keep their places. False for a bad index.
+    bool replaceTexture(std::int32_t index, const TextureRecord& record);
+    // Takes the record out, releasing its texture; the records after it move up one place.
+    bool removeTexture(std::int32_t index);
+
     bool addTexture(Device*& device, std::string texturePath, std::string textureName, TextureFormat format,
                     bool mipMaps, std::string alphaPath, std::string alphaName);
     bool surfaceCopy(Texture*& source, Texture*& destination);
@@ -52,6 +61,9 @@ public:
     bool generateMipMaps(const std::int32_t& textureIndex, Device*& device);
     void generatePalette(std::uint32_t* palette, const std::int32_t& textureIndex, std::uint8_t* indices);
     bool saveFile(std::string path, std::int32_t startPosition);
+    // Replaces the records, version and saved place with the dictionary at `position` in the file. On
+    // any fault the reason is logged, the archive stays as it was and the result is false.
+    bool loadFile(std::string path, std::int32_t position = 0);
 
 private:
     // The writers of one save. Stream errors stay in the stream; a false result means a texture's

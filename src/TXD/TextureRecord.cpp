@@ -18,18 +18,29 @@ constexpr std::array<std::uint32_t, 256> makeCrcTable() {
 
 constexpr std::array<std::uint32_t, 256> kCrcTable = makeCrcTable();
 
+unsigned char fold(unsigned char c) {
+    if (c >= 'A' && c <= 'Z')
+        return static_cast<unsigned char>(c + 0x20);
+    return c == '/' ? '\\' : c;
+}
+
 }  // namespace
 
 std::uint32_t hashName(const std::string& text) {
     std::uint32_t r = 0xFFFFFFFFu;
-    for (unsigned char c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<unsigned char>(c + 0x20);
-        if (c == '/')
-            c = '\\';
-        r = (r >> 8) ^ kCrcTable[(r ^ c) & 0xFF];
-    }
+    for (unsigned char c : text)
+        r = (r >> 8) ^ kCrcTable[(r ^ fold(c)) & 0xFF];
     return r;
+}
+
+bool namesMatch(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (fold(static_cast<unsigned char>(a[i])) != fold(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
 }
 
 void TextureRecord::setName(std::string text) {

@@ -12,6 +12,8 @@ namespace TXD {
 
 // Case-folded, slash-folded CRC-32 register without the final inversion.
 std::uint32_t hashName(const std::string& text);
+// True when the two texts are the same once folded as hashName folds them.
+bool namesMatch(const std::string& a, const std::string& b);
 
 class TextureRecord {
 public:

@@ -16,6 +16,7 @@
 #include "TXD/TXDArchive.h"
 #include "support/ArchiveReader.h"
 #include "support/LogCapture.h"
+#include "support/Records.h"
 #include "support/TempFolder.h"
 #include "support/Textures.h"
 
@@ -23,30 +24,6 @@ namespace {
 
 using ArchiveReader::Bytes;
 using namespace ImageService;
-
-TXD::TextureRecord record(const std::string& name, D3DFORMAT format, std::uint32_t raster, std::uint8_t depth,
-                          int width, int height, int levels = 1) {
-    TXD::TextureRecord record;
-    record.texture = makeTexture(unsigned(width), unsigned(height), format, unsigned(levels)).release();
-    for (unsigned level = 0; level < record.texture->GetLevelCount(); ++level) {
-        for (std::size_t i = 0; i < record.texture->levelSize(level); ++i)
-            record.texture->levelBytes(level)[i] = static_cast<std::uint8_t>(i * 31 + level * 7 + 1);
-    }
-    record.setName(name);
-    record.depth = depth;
-    record.compression = format == D3DFMT_DXT1 ? 1 : format == D3DFMT_DXT3 ? 3 : 0;
-    record.rasterFormat = raster;
-    record.hasAlpha = (raster & 0xF00) == 0x300 || (raster & 0xF00) == 0x500;
-    record.width = static_cast<std::int16_t>(width);
-    record.height = static_cast<std::int16_t>(height);
-    record.mipLevels = static_cast<std::uint8_t>(levels);
-    return record;
-}
-TXD::TextureRecord dxtRecord(const std::string& name, int width, int height, int compression,
-                             int levels = 1) {
-    return record(name, compression == 1 ? D3DFMT_DXT1 : D3DFMT_DXT3, compression == 1 ? 0x200 : 0x300, 16,
-                  width, height, levels);
-}
 
 std::string hexAt(const Bytes& bytes, std::size_t offset, std::size_t count) {
     std::string out;
@@ -258,9 +235,9 @@ TEST_F(FileWriterTest, ReadOnlyArchiveLeavesTheFileAlone) {
 
 TEST_F(FileWriterTest, ThirtyTwoAndEightBitRecords) {
     archive.version = TXD::TXDArchive::kPlatform9Version;
-    archive.appendTexture(record("argb", D3DFMT_A8R8G8B8, 0x500, 32, 4, 2));
-    archive.appendTexture(record("xrgb", D3DFMT_X8R8G8B8, 0x600, 32, 8, 4, 3));
-    TXD::TextureRecord indexed = record("pal", D3DFMT_A8R8G8B8, 0x2500, 8, 4, 2, 3);
+    archive.appendTexture(makeRecord("argb", D3DFMT_A8R8G8B8, 0x500, 32, 4, 2));
+    archive.appendTexture(makeRecord("xrgb", D3DFMT_X8R8G8B8, 0x600, 32, 8, 4, 3));
+    TXD::TextureRecord indexed = makeRecord("pal", D3DFMT_A8R8G8B8, 0x2500, 8, 4, 2, 3);
     // Colours held B, G, R, A: red-ish, then green-ish, repeated.
     const std::uint8_t colours[2][4] = {{0x01, 0x02, 0xF0, 0x80}, {0x03, 0xE0, 0x04, 0xFF}};
     for (int p = 0; p < 8; ++p)
@@ -291,7 +268,7 @@ TEST_F(FileWriterTest, ThirtyTwoAndEightBitRecords) {
 
 TEST_F(FileWriterTest, ThreeByteLevelIsNeverReadPastItsEnd) {
     writeFile(path, "old");
-    archive.appendTexture(record("rgb", D3DFMT_R8G8B8, 0x500, 32, 4, 4));
+    archive.appendTexture(makeRecord("rgb", D3DFMT_R8G8B8, 0x500, 32, 4, 4));
     archive.changed = true;
     LogCapture log;
     EXPECT_FALSE(archive.saveFile(path, 0));
