@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "Common/FailureReason.h"
 #include "ImageService/D3DX.h"
@@ -75,49 +76,65 @@ HRESULT readWholeFile(LPCWSTR path, FileBytes* file) {
     return D3D_OK;
 }
 
-bool startsWith(ByteView file, const char* magic, std::size_t length) {
-    return file.size >= length && std::memcmp(file.data, magic, length) == 0;
-}
-
 using ProbeFunction = HRESULT (*)(ByteView, ImageHeader*);
 using DecodeFunction = HRESULT (*)(ByteView, const ImageHeader&, Destination);
 
 struct Codec {
+    const char* name;       // as the user knows the format
+    const char* signature;  // leading bytes; nullptr for a format without one
+    std::size_t signatureLength;
     ProbeFunction probe;
     DecodeFunction decode;
 };
 
-// Formats that identify themselves come first; TGA has no signature, so it is only tried on what
-// no other format claims, and its probe is strict about every header field.
-HRESULT chooseCodec(ByteView file, Codec* codec) {
-    if (startsWith(file, "\x89PNG\r\n\x1a\n", 8)) {
-        *codec = Codec{Decode::probePng, Decode::decodePng};
-    } else if (startsWith(file, "\xFF\xD8\xFF", 3)) {
-        *codec = Codec{Decode::probeJpeg, Decode::decodeJpeg};
-    } else if (startsWith(file, "BM", 2)) {
-        *codec = Codec{Decode::probeBmp, Decode::decodeBmp};
-    } else if (startsWith(file, "DDS ", 4)) {
-        *codec = Codec{Decode::probeDds, Decode::decodeDds};
-    } else if (startsWith(file, "GIF8", 4) || startsWith(file, "8BPS", 4) || startsWith(file, "#?", 2) ||
-               (file.size >= 2 && file.data[0] == 'P' && file.data[1] >= '1' && file.data[1] <= '7')) {
-        return D3DXERR_INVALIDDATA;  // GIF, PSD, Radiance HDR and PNM are not read by this tool
-    } else {
-        *codec = Codec{Decode::probeTga, Decode::decodeTga};
-    }
-    return D3D_OK;
+// Formats with a signature are recognised by it; the others are only tried, in table order, on what
+// no signature claims, and their probes are strict about every header field (TGA).
+constexpr Codec kCodecs[] = {
+    {"PNG", "\x89PNG\r\n\x1a\n", 8, Decode::probePng, Decode::decodePng},
+    {"JPEG", "\xFF\xD8\xFF", 3, Decode::probeJpeg, Decode::decodeJpeg},
+    {"BMP", "BM", 2, Decode::probeBmp, Decode::decodeBmp},
+    {"TGA", nullptr, 0, Decode::probeTga, Decode::decodeTga},
+    {"DDS", "DDS ", 4, Decode::probeDds, Decode::decodeDds},
+};
+
+// Signatures of formats this tool knowingly does not read: refused without trying the others.
+constexpr const char* kUnsupportedSignatures[] = {"GIF8", "8BPS", "#?", "P1", "P2",
+                                                  "P3",   "P4",   "P5", "P6", "P7"};
+
+bool startsWith(ByteView file, const char* magic, std::size_t length) {
+    return file.size >= length && std::memcmp(file.data, magic, length) == 0;
 }
 
-HRESULT probeFile(LPCWSTR path, FileBytes* file, Codec* codec, ImageHeader* header) {
+// "not a PNG, JPEG, BMP, TGA or DDS image", from the table.
+HRESULT refuseAsUnsupported() {
+    std::string names;
+    const std::size_t count = sizeof kCodecs / sizeof kCodecs[0];
+    for (std::size_t i = 0; i < count; ++i)
+        names += std::string(i == 0 ? "" : i + 1 == count ? " or " : ", ") + kCodecs[i].name;
+    return Decode::refuse("not a %s image", names.c_str());
+}
+
+HRESULT probeFile(LPCWSTR path, FileBytes* file, const Codec** codec, ImageHeader* header) {
     if (HRESULT hr = readWholeFile(path, file); FAILED(hr))
         return hr;
-    if (HRESULT hr = chooseCodec(file->view(), codec); FAILED(hr))
-        return hr;
-    if (HRESULT hr = codec->probe(file->view(), header); FAILED(hr))
-        return hr;
-    // Every probe checks this itself; kept here too because the texture size depends on it.
-    if (!Decode::sidesAllowed(header->width, header->height))
-        return D3DXERR_INVALIDDATA;
-    return D3D_OK;
+    const ByteView bytes = file->view();
+    for (const char* signature : kUnsupportedSignatures) {
+        if (startsWith(bytes, signature, std::strlen(signature)))
+            return refuseAsUnsupported();
+    }
+    for (const Codec& candidate : kCodecs) {
+        if (candidate.signature && startsWith(bytes, candidate.signature, candidate.signatureLength)) {
+            *codec = &candidate;
+            return candidate.probe(bytes, header);
+        }
+    }
+    for (const Codec& candidate : kCodecs) {
+        if (!candidate.signature && SUCCEEDED(candidate.probe(bytes, header))) {
+            *codec = &candidate;
+            return D3D_OK;
+        }
+    }
+    return refuseAsUnsupported();  // a truncated signature-less file has noted its own cause first
 }
 
 }  // namespace
@@ -129,10 +146,11 @@ HRESULT D3DXGetImageInfoFromFileW(LPCWSTR path, D3DXIMAGE_INFO* info) {
     if (!path || !info)
         return D3DERR_INVALIDCALL;
     FileBytes file;
-    Codec codec{};
+    const Codec* codec = nullptr;
     ImageHeader header;
     if (HRESULT hr = probeFile(path, &file, &codec, &header); FAILED(hr))
         return hr;
+    // The true size, even one the service cannot hold: the caller's own checks name it.
     info->Width = header.width;
     info->Height = header.height;
     info->Depth = 1;
@@ -152,17 +170,21 @@ HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, LPCWSTR path, IDire
     if (!device || !path || !texture)
         return D3DERR_INVALIDCALL;
     FileBytes file;
-    Codec codec{};
+    const Codec* codec = nullptr;
     ImageHeader header;
     if (HRESULT hr = probeFile(path, &file, &codec, &header); FAILED(hr))
         return hr;
+    if (!Decode::sidesAllowed(header.width, header.height)) {
+        return Decode::refuse("%s image too large: %u x %u, at most %u on a side", codec->name, header.width,
+                              header.height, kMaxTextureSide);
+    }
 
     IDirect3DTexture9* made = nullptr;
     HRESULT hr = IDirect3DTexture9::create(header.width, header.height, 1, 0, header.textureFormat,
                                            D3DPOOL_MANAGED, &made);
     if (FAILED(hr))
         return hr;
-    hr = codec.decode(file.view(), header, Destination{made->levelBytes(0), made->levelSize(0)});
+    hr = codec->decode(file.view(), header, Destination{made->levelBytes(0), made->levelSize(0)});
     if (FAILED(hr)) {
         made->Release();
         return hr;

@@ -131,8 +131,19 @@ TEST_F(CommandLine, RefusalsExplainOnStandardErrorAndLeaveNoFile) {
     writeFile(folder / "cut.png", png.substr(0, png.size() / 2));
     png[png.find("IDAT") + 12] ^= 0x55;  // the header reads, the pixels do not
     writeFile(folder / "damaged.png", png);
+    png = readFile(folder / "tex.png");
+    png[png.find("IEND") - 5] ^= 0x55;  // the last byte of the image data's checksum
+    writeFile(folder / "crc.png", png);
     writeFile(folder / "junk.png", "not an image at all");
     writeFile(folder / "keep.txd", "previous archive");
+    writeBmp(folder / "huge.bmp", Rgba::pattern(20000, 4));
+    writePng(folder / "long.png", Rgba::filled(32768, 4, 1, 2, 3));
+    writeJpeg(folder / "high.jpg", Rgba::pattern(4, 16385));
+    writeJpeg(folder / "flipped.jpg", Rgba::pattern(64, 64));
+    std::string jpeg = readFile(folder / "flipped.jpg");
+    for (std::size_t at : {jpeg.size() / 2, jpeg.size() / 2 + 5, jpeg.size() / 2 + 9})
+        jpeg[at] = '\xFF';  // three damaged bytes in the entropy data
+    writeFile(folder / "flipped.jpg", jpeg);
 
     struct Case {
         std::vector<std::string> arguments;
@@ -142,12 +153,21 @@ TEST_F(CommandLine, RefusalsExplainOnStandardErrorAndLeaveNoFile) {
          {Case{{"wide.png", "keep.txd"}, "Texture width for wide is not a power of two: 48"},
           Case{{"both.png", "keep.txd"}, "Texture width for both is not a power of two: 48"},
           Case{{"tall.png", "keep.txd"}, "Texture height for tall is not a power of two: 12"},
-          Case{{"junk.png", "keep.txd"}, "Unable to get information for texture file junk.png"},
-          Case{{"cut.png", "keep.txd"}, "Unable to get information for texture file cut.png"},
+          // Sizes the service cannot hold are named by the size checks, from the true header size.
+          Case{{"huge.bmp", "keep.txd"}, "Texture width for huge is not a power of two: 20000"},
+          Case{{"long.png", "keep.txd"}, "Texture width for long is too large: 32768"},
+          Case{{"high.jpg", "keep.txd"}, "Texture height for high is not a power of two: 16385"},
+          // After the log line, the cause the reader found.
+          Case{{"junk.png", "keep.txd"},
+               "Unable to get information for texture file junk.png: not a PNG, JPEG, BMP, TGA or DDS image"},
+          Case{{"cut.png", "keep.txd"}, "Unable to get information for texture file cut.png: truncated PNG"},
           Case{{"damaged.png", "keep.txd"},
-               "TXD::TXDArchive::addTexture(2021) - Surface copy for new texture failed"},
+               "TXD::TXDArchive::addTexture(2021) - Surface copy for new texture failed: damaged PNG"},
+          Case{{"crc.png", "keep.txd"}, "Surface copy for new texture failed: PNG chunk CRC mismatch"},
+          Case{{"flipped.jpg", "keep.txd"}, "Surface copy for new texture failed: Corrupt JPEG data"},
           Case{{"tex.png", "keep.txd", "small.png"}, "with alpha small because image width is different"},
-          Case{{"tex.png", "keep.txd", "junk.png"}, "Unable to get information for alpha file junk.png"},
+          Case{{"tex.png", "keep.txd", "junk.png"},
+               "Unable to get information for alpha file junk.png: not a PNG, JPEG, BMP, TGA or DDS image"},
           // An alpha image with an empty name is shown as the texture's name with a suffix.
           Case{{"tex.png", "keep.txd", ".png"},
                "Unable to add the texture tex with alpha tex_a because image height is different"}}) {
@@ -160,7 +180,7 @@ TEST_F(CommandLine, RefusalsExplainOnStandardErrorAndLeaveNoFile) {
         EXPECT_EQ(readFile(folder / "keep.txd"), "previous archive");
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}),
-              10);  // no temporary left
+              15);  // no temporary left
 }
 
 TEST_F(CommandLine, PathsAsUsersTypeThem) {

@@ -54,7 +54,7 @@ std::uint32_t paletteLimit(std::uint32_t bitCount) {
 HRESULT parseLayout(ByteView file, BmpLayout* layout) {
     const std::uint8_t* d = file.data;
     if (file.size < kFileHeaderSize + 12 || d[0] != 'B' || d[1] != 'M')
-        return D3DXERR_INVALIDDATA;
+        return refuse("truncated BMP: %zu bytes, too few for its headers", file.size);
     layout->dataOffset = readU32(d + 10);
     const std::uint32_t infoSize = readU32(d + 14);
     std::int64_t width = 0, height = 0;
@@ -69,7 +69,7 @@ HRESULT parseLayout(ByteView file, BmpLayout* layout) {
         paletteEntrySize = 3;
     } else if (infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 108 || infoSize == 124) {
         if (file.size < kFileHeaderSize + infoSize)
-            return D3DXERR_INVALIDDATA;
+            return refuse("truncated BMP: a %u-byte header in a %zu-byte file", infoSize, file.size);
         width = static_cast<std::int32_t>(readU32(d + 18));
         height = static_cast<std::int32_t>(readU32(d + 22));
         planes = readU16(d + 26);
@@ -89,30 +89,28 @@ HRESULT parseLayout(ByteView file, BmpLayout* layout) {
             maskCount = 0;
         }
         if (file.size < maskOffset + maskCount * 4)
-            return D3DXERR_INVALIDDATA;
+            return refuse("truncated BMP: its channel masks end past the file's %zu bytes", file.size);
         for (std::size_t i = 0; i < maskCount; ++i)
             masks[i] = readU32(d + maskOffset + 4 * i);
     } else {
-        return D3DXERR_INVALIDDATA;  // OS/2 v2 and unknown header versions
+        return refuse("unsupported BMP variant: a %u-byte header", infoSize);  // OS/2 v2 and unknown
     }
 
-    if (planes != 1 || width <= 0 || height == 0)
-        return D3DXERR_INVALIDDATA;
+    if (planes != 1 || width <= 0 || height == 0) {
+        return refuse("damaged BMP header: %u planes, %lld x %lld pixels", planes,
+                      static_cast<long long>(width), static_cast<long long>(height));
+    }
     layout->topDown = height < 0;
     if (height < 0)
         height = -height;
-    if (!sidesAllowed(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height))) {
-        return D3DXERR_INVALIDDATA;
-    }
     layout->width = static_cast<std::uint32_t>(width);
     layout->height = static_cast<std::uint32_t>(height);
 
     const std::uint32_t bits = layout->bitCount;
     switch (layout->compression) {
         case kRgb:
-            if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-                return D3DXERR_INVALIDDATA;
-            }
+            if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+                return refuse("unsupported BMP variant: %u bits per pixel", bits);
             // Without masks the alpha byte of 32-bit pixels is unused, as Windows treats it.
             masks[0] = bits == 16 ? 0x7C00 : 0xFF0000;
             masks[1] = bits == 16 ? 0x03E0 : 0x00FF00;
@@ -123,21 +121,22 @@ HRESULT parseLayout(ByteView file, BmpLayout* layout) {
         case kRle4:
             // Run-length data is always stored bottom-up.
             if (bits != (layout->compression == kRle8 ? 8u : 4u) || layout->topDown)
-                return D3DXERR_INVALIDDATA;
+                return refuse("unsupported BMP variant: run-length coding with %u bits%s", bits,
+                              layout->topDown ? ", top-down" : "");
             break;
         case kBitfields:
         case kAlphaBitfields:
             if (bits != 16 && bits != 32)
-                return D3DXERR_INVALIDDATA;
+                return refuse("unsupported BMP variant: channel masks with %u bits per pixel", bits);
             break;
-        default:
-            return D3DXERR_INVALIDDATA;  // embedded JPEG/PNG, OS/2 Huffman and RLE24
+        default:  // embedded JPEG/PNG, OS/2 Huffman and RLE24
+            return refuse("unsupported BMP variant: compression %u", layout->compression);
     }
     for (int i = 0; i < 4; ++i)
         layout->channels[i] = Channel::from(masks[i]);
 
     if (layout->dataOffset > file.size)
-        return D3DXERR_INVALIDDATA;
+        return refuse("truncated BMP: pixels start at byte %zu of %zu", layout->dataOffset, file.size);
     if (bits <= 8) {
         std::uint64_t count = colorsUsed == 0 ? paletteLimit(bits) : std::min(colorsUsed, paletteLimit(bits));
         // The palette ends where the pixels begin, whatever the colour count claims.
@@ -147,7 +146,7 @@ HRESULT parseLayout(ByteView file, BmpLayout* layout) {
             count = 0;
         }
         if (count == 0 || paletteOffset + count * paletteEntrySize > file.size)
-            return D3DXERR_INVALIDDATA;
+            return refuse("truncated BMP: no room for its palette before byte %zu", layout->dataOffset);
         for (std::size_t i = 0; i < 256; ++i)
             layout->palette[i][3] = 255;
         for (std::size_t i = 0; i < count; ++i) {
@@ -157,8 +156,11 @@ HRESULT parseLayout(ByteView file, BmpLayout* layout) {
     if (layout->compression == kRgb || layout->compression == kBitfields ||
         layout->compression == kAlphaBitfields) {
         std::uint64_t stride = (std::uint64_t{layout->width} * bits + 31) / 32 * 4;
-        if (stride * layout->height > file.size - layout->dataOffset)
-            return D3DXERR_INVALIDDATA;
+        // Divided rather than multiplied: sides up to 2^31 would overflow the product.
+        if (stride > (file.size - layout->dataOffset) / layout->height) {
+            return refuse("truncated BMP: %u rows of %llu bytes, %zu bytes remain", layout->height,
+                          static_cast<unsigned long long>(stride), file.size - layout->dataOffset);
+        }
     }
     return D3D_OK;
 }
@@ -191,6 +193,11 @@ void decodeRow(const BmpLayout& layout, const std::uint8_t* source, std::uint8_t
     }
 }
 
+HRESULT truncatedRuns(const BmpLayout& layout, std::uint64_t row) {
+    return refuse("truncated BMP: run-length data ends in row %llu of %u",
+                  static_cast<unsigned long long>(row), layout.height);
+}
+
 // Pixels a run skips (delta and end-of-line codes) stay transparent black. Runs past the row end
 // are clipped; input that ends before the end-of-bitmap code is refused as truncated.
 HRESULT decodeRunLength(ByteView file, const BmpLayout& layout, Destination out) {
@@ -210,7 +217,7 @@ HRESULT decodeRunLength(ByteView file, const BmpLayout& layout, Destination out)
     };
     while (y < layout.height) {
         if (file.size - p < 2)
-            return D3DXERR_INVALIDDATA;
+            return truncatedRuns(layout, y);
         const std::uint8_t count = d[p], value = d[p + 1];
         p += 2;
         if (count > 0) {
@@ -223,7 +230,7 @@ HRESULT decodeRunLength(ByteView file, const BmpLayout& layout, Destination out)
             break;
         } else if (value == 2) {
             if (file.size - p < 2)
-                return D3DXERR_INVALIDDATA;
+                return truncatedRuns(layout, y);
             x += d[p];
             y += d[p + 1];
             p += 2;
@@ -231,7 +238,7 @@ HRESULT decodeRunLength(ByteView file, const BmpLayout& layout, Destination out)
             std::size_t bytes = fourBit ? (value + 1u) / 2 : value;
             std::size_t padded = (bytes + 1) & ~std::size_t{1};  // absolute runs end on a 16-bit boundary
             if (file.size - p < padded)
-                return D3DXERR_INVALIDDATA;
+                return truncatedRuns(layout, y);
             const std::uint8_t* run = d + p;
             put(value, [&](std::uint64_t i) {
                 return fourBit ? ((i & 1) ? run[i / 2] & 15 : run[i / 2] >> 4) : run[i];
@@ -258,7 +265,7 @@ HRESULT decodeBmp(ByteView file, const ImageHeader& header, Destination out) {
         return hr;
     if (layout.width != header.width || layout.height != header.height ||
         out.size != std::size_t{layout.width} * layout.height * 4) {
-        return D3DXERR_INVALIDDATA;
+        return refuse("damaged BMP: its header changed between reads");
     }
     if (layout.compression == kRle8 || layout.compression == kRle4)
         return decodeRunLength(file, layout, out);

@@ -89,15 +89,18 @@ const DdsFormat* findFormat(const std::uint8_t* d) {
     return nullptr;  // DX10 headers, BC4/BC5, palettes and unknown layouts
 }
 
-// Bytes of one level as stored: 4x4 blocks for DXT, unpadded rows otherwise. 64-bit, so no side up
-// to 2^32 can wrap.
+// Bytes of one level as stored: 4x4 blocks for DXT, unpadded rows otherwise. Saturates at the
+// largest 64-bit value rather than wrapping, since a header may declare sides up to 2^32 - 1.
 std::uint64_t storedLevelSize(const DdsFormat& format, std::uint64_t width, std::uint64_t height) {
+    std::uint64_t rowBytes = 0, rows = 0;
     if (format.kind == kFourCC) {
-        std::uint64_t blockBytes = format.fourCC == D3DFMT_DXT1 ? 8 : 16;
-        return std::max<std::uint64_t>(1, (width + 3) / 4) * std::max<std::uint64_t>(1, (height + 3) / 4) *
-               blockBytes;
+        rowBytes = std::max<std::uint64_t>(1, (width + 3) / 4) * (format.fourCC == D3DFMT_DXT1 ? 8 : 16);
+        rows = std::max<std::uint64_t>(1, (height + 3) / 4);
+    } else {
+        rowBytes = (width * format.bitCount + 7) / 8;
+        rows = height;
     }
-    return (width * format.bitCount + 7) / 8 * height;
+    return rows != 0 && rowBytes > UINT64_MAX / rows ? UINT64_MAX : rowBytes * rows;
 }
 
 UINT chainLength(UINT width, UINT height) {
@@ -113,35 +116,43 @@ UINT chainLength(UINT width, UINT height) {
 HRESULT parseLayout(ByteView file, DdsLayout* layout) {
     const std::uint8_t* d = file.data;
     if (file.size < kDataAt || std::memcmp(d, "DDS ", 4) != 0)
-        return D3DXERR_INVALIDDATA;
-    if (readU32(d + kHeaderSizeAt) != 124 || readU32(d + kFormatSizeAt) != 32)
-        return D3DXERR_INVALIDDATA;
+        return refuse("truncated DDS: %zu bytes, too few for its header", file.size);
+    if (readU32(d + kHeaderSizeAt) != 124 || readU32(d + kFormatSizeAt) != 32) {
+        return refuse("damaged DDS header: sizes %u and %u instead of 124 and 32", readU32(d + kHeaderSizeAt),
+                      readU32(d + kFormatSizeAt));
+    }
     const std::uint32_t flags = readU32(d + kFlagsAt);
     layout->width = readU32(d + kWidthAt);
     layout->height = readU32(d + kHeightAt);
-    if (!sidesAllowed(layout->width, layout->height))
-        return D3DXERR_INVALIDDATA;
+    if (layout->width == 0 || layout->height == 0)
+        return refuse("damaged DDS header: %u x %u pixels", layout->width, layout->height);
     const std::uint32_t caps2 = readU32(d + kCaps2At);
     if ((caps2 & (kCaps2CubeMap | kCaps2Volume)) != 0 ||
         ((flags & kFlagDepth) && readU32(d + kDepthAt) > 1)) {
-        return D3DXERR_INVALIDDATA;
+        return refuse("unsupported DDS variant: a cube map or volume");
     }
     layout->format = findFormat(d);
-    if (!layout->format)
-        return D3DXERR_INVALIDDATA;
+    if (!layout->format) {
+        return refuse("unsupported DDS variant: pixel format flags 0x%X, code 0x%08X, %u bits",
+                      readU32(d + kFormatFlagsAt), readU32(d + kFourCCAt), readU32(d + kBitCountAt));
+    }
 
     const std::uint32_t declared = readU32(d + kMipCountAt);
     layout->mipLevels = (flags & kFlagMipCount) && declared > 1 ? declared : 1;
     if (layout->mipLevels > chainLength(layout->width, layout->height))
-        return D3DXERR_INVALIDDATA;
+        return refuse("damaged DDS header: %u mip levels for %u x %u pixels", layout->mipLevels,
+                      layout->width, layout->height);
     // Only level 0 is loaded, but a file that announces levels it does not hold is damaged.
     std::uint64_t total = 0;
     for (UINT level = 0; level < layout->mipLevels; ++level) {
-        total += storedLevelSize(*layout->format, levelExtent(layout->width, level),
-                                 levelExtent(layout->height, level));
+        std::uint64_t size = storedLevelSize(*layout->format, levelExtent(layout->width, level),
+                                             levelExtent(layout->height, level));
+        total = size > UINT64_MAX - total ? UINT64_MAX : total + size;
     }
-    if (total > file.size - kDataAt)
-        return D3DXERR_INVALIDDATA;
+    if (total > file.size - kDataAt) {
+        return refuse("truncated DDS: %u levels need %llu bytes, %zu remain", layout->mipLevels,
+                      static_cast<unsigned long long>(total), file.size - kDataAt);
+    }
     layout->levelZeroSize = storedLevelSize(*layout->format, layout->width, layout->height);
     return D3D_OK;
 }
@@ -200,7 +211,7 @@ HRESULT decodeDds(ByteView file, const ImageHeader& header, Destination out) {
         levelByteSize(format.textureFormat, layout.width, layout.height);
     if (layout.width != header.width || layout.height != header.height || !expected ||
         *expected != out.size) {
-        return D3DXERR_INVALIDDATA;
+        return refuse("damaged DDS: its header changed between reads");
     }
     const std::uint8_t* source = file.data + kDataAt;
     const std::size_t pixels = std::size_t{layout.width} * layout.height;
@@ -208,7 +219,8 @@ HRESULT decodeDds(ByteView file, const ImageHeader& header, Destination out) {
         case Conversion::Copy:
         case Conversion::CopyOpaque:
             if (layout.levelZeroSize != out.size)
-                return D3DXERR_INVALIDDATA;
+                return refuse("damaged DDS: level 0 holds %llu bytes, %zu expected",
+                              static_cast<unsigned long long>(layout.levelZeroSize), out.size);
             std::memcpy(out.bytes, source, out.size);
             if (format.conversion == Conversion::CopyOpaque) {
                 for (std::size_t i = 3; i < out.size; i += 4)

@@ -34,9 +34,14 @@ struct Destination {
     std::size_t size;
 };
 
-// Probes return D3D_OK and fill the header, or D3DXERR_INVALIDDATA for damaged, truncated or
-// unsupported data. Decoders are only called after their own probe succeeded on the same bytes and
-// return D3DXERR_INVALIDDATA or E_OUTOFMEMORY on failure; the destination may then hold partial output.
+// Probes return D3D_OK and fill the header with the sides the file declares (even beyond what the
+// service can hold: the caller judges those, and a probe allocates nothing), or D3DXERR_INVALIDDATA
+// for damaged, truncated or unsupported data. Decoders are only called after their own probe
+// succeeded on the same bytes and with sides the service can hold; they return D3DXERR_INVALIDDATA
+// or E_OUTOFMEMORY on failure, and the destination may then hold partial output. Every refusal notes
+// what was found (through `refuse`), so the user reads the cause, not only that the file failed.
+// Probes of formats without a signature may refuse silently: the caller then says the file is in no
+// supported format.
 HRESULT probePng(ByteView file, ImageHeader* header);
 HRESULT decodePng(ByteView file, const ImageHeader& header, Destination out);
 
@@ -65,5 +70,13 @@ inline std::uint32_t readU32(const std::uint8_t* p) {
 inline bool sidesAllowed(std::uint64_t width, std::uint64_t height) {
     return width != 0 && height != 0 && width <= kMaxTextureSide && height <= kMaxTextureSide;
 }
+
+// Notes the cause of a refusal for standard error and gives D3DXERR_INVALIDDATA.
+HRESULT refuse(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Memory one decode may hold at once: the decoded level plus the decoder's own working memory (a
+// progressive JPEG's coefficients). At the largest size (1 GiB of pixels) that leaves 96 MiB, so a
+// run stays within its stated peak however the image is encoded.
+constexpr std::size_t kDecodeBudget = (std::size_t{1} << 30) + (std::size_t{96} << 20);
 
 }  // namespace ImageService::Decode

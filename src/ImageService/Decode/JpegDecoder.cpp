@@ -1,50 +1,175 @@
-// JPEG through libjpeg-turbo's TurboJPEG API, decoded straight to B,G,R,A in the texture.
-#include <turbojpeg.h>
-
-#include <cctype>
-#include <cstring>
-#include <memory>
-#include <string>
+// JPEG through libjpeg-turbo's libjpeg API, decoded row by row straight to B,G,R,A in the texture.
+// libjpeg reports damaged entropy data only as warnings and fills the damage with grey; here those
+// warnings refuse the file, as does a file whose decoding would need more working memory than the
+// budget leaves beside the decoded image (progressive and multi-scan files keep every coefficient).
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio>
+// jpeglib.h needs size_t and FILE declared before it, and jerror.h needs its configuration.
+#include <jpeglib.h>
+// (kept apart so that sorting keeps the order)
+#include <jerror.h>
 
 #include "ImageService/Decode/Decoders.h"
 
 namespace ImageService::Decode {
 namespace {
 
-struct HandleDeleter {
-    void operator()(void* handle) const { tjDestroy(handle); }
-};
-using Handle = std::unique_ptr<void, HandleDeleter>;
+// Real encoders write a few dozen scans; thousands of tiny ones would each cost a full pass.
+constexpr int kMaxScans = 500;
+constexpr std::size_t kMiB = std::size_t{1} << 20;
 
-struct JpegHeader {
-    int width = 0;
-    int height = 0;
-    int colorspace = 0;
+// libjpeg ends a failed call by calling error_exit, which must not return: it jumps back to the
+// setjmp of the call in progress. Only plain data lives in the frames it skips.
+struct Trap {
+    jpeg_error_mgr manager;  // first: libjpeg hands back a pointer to it
+    std::jmp_buf escape;
+    std::size_t memoryLimit;
+    bool inImageData;  // stray bytes between header segments only cost metadata; inside scans, pixels
 };
 
-// libjpeg reports a stream that ends early only as a warning and fills the rest with grey; such a
-// file is refused, while other warnings (damaged metadata, stray bytes between segments) keep the
-// image. Only meaningful right after a call that returned -1: the message is not cleared on success.
-bool failedBadly(tjhandle handle) {
-    if (tjGetErrorCode(handle) == TJERR_FATAL)
-        return true;
-    const char* message = tjGetErrorStr2(handle);
-    if (!message)
-        return true;
-    std::string lower(message);
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower.find("premature end") != std::string::npos;
+bool isCorruptData(int code) {
+    switch (code) {
+        case JWRN_ARITH_BAD_CODE:
+        case JWRN_BOGUS_PROGRESSION:
+        case JWRN_EXTRANEOUS_DATA:
+        case JWRN_HIT_MARKER:
+        case JWRN_HUFF_BAD_CODE:
+        case JWRN_JPEG_EOF:
+        case JWRN_MUST_RESYNC:
+        case JWRN_NOT_SEQUENTIAL:
+            return true;
+        default:
+            return false;  // metadata warnings (unknown JFIF revision, Adobe transform) keep the image
+    }
 }
 
-bool readHeader(tjhandle handle, ByteView file, JpegHeader* jpeg) {
-    int subsampling = 0;
-    if (file.size > 0xFFFFFFFFu)
-        return false;  // TurboJPEG takes an unsigned long size
-    int status = tjDecompressHeader3(handle, file.data, static_cast<unsigned long>(file.size), &jpeg->width,
-                                     &jpeg->height, &subsampling, &jpeg->colorspace);
-    return status == 0 || !failedBadly(handle);
+[[noreturn]] void onError(j_common_ptr info) {
+    Trap* trap = reinterpret_cast<Trap*>(info->err);
+    if (info->err->msg_code == JERR_NO_BACKING_STORE) {
+        refuse(
+            "JPEG too large to decode: its coefficients need more than the %zu MiB of working memory "
+            "allowed",
+            trap->memoryLimit / kMiB);
+    } else {
+        char text[JMSG_LENGTH_MAX];
+        info->err->format_message(info, text);
+        switch (info->err->msg_code) {
+            case JWRN_JPEG_EOF:
+                refuse("truncated JPEG: the data ends before the image does");
+                break;
+            case JERR_BAD_PRECISION:
+            case JERR_NOT_COMPILED:
+            case JERR_NO_ARITH_TABLE:
+                refuse("unsupported JPEG variant: %s", text);
+                break;
+            default:  // libjpeg's corrupt-data warnings say so themselves
+                refuse(text[0] == 'C' ? "%s" : "damaged JPEG: %s", text);
+        }
+    }
+    std::longjmp(trap->escape, 1);
 }
+
+void onMessage(j_common_ptr info, int level) {
+    const int code = info->err->msg_code;
+    if (level < 0 && isCorruptData(code) &&
+        (code != JWRN_EXTRANEOUS_DATA || reinterpret_cast<Trap*>(info->err)->inImageData)) {
+        onError(info);
+    }
+}
+
+void onProgress(j_common_ptr info) {
+    auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+    if (decompress->input_scan_number > kMaxScans) {
+        refuse("unsupported JPEG variant: more than %d scans", kMaxScans);
+        std::longjmp(reinterpret_cast<Trap*>(info->err)->escape, 1);
+    }
+}
+
+class Decompressor {
+public:
+    Decompressor(ByteView file, std::size_t memoryLimit) {
+        decompress.err = jpeg_std_error(&trap.manager);
+        trap.manager.error_exit = onError;
+        trap.manager.emit_message = onMessage;
+        trap.memoryLimit = memoryLimit;
+        progress.progress_monitor = onProgress;
+        if (setjmp(trap.escape))
+            return;
+        jpeg_create_decompress(&decompress);
+        created = true;
+        decompress.progress = &progress;
+        // libjpeg refuses whole-image buffers beyond this instead of asking for them.
+        decompress.mem->max_memory_to_use = static_cast<long>(memoryLimit);
+        jpeg_mem_src(&decompress, file.data, static_cast<unsigned long>(file.size));
+        ready = true;
+    }
+    ~Decompressor() {
+        if (created)
+            jpeg_destroy_decompress(&decompress);
+    }
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+
+    bool readHeader() {
+        if (!ready || setjmp(trap.escape))
+            return false;
+        jpeg_read_header(&decompress, TRUE);
+        return true;
+    }
+
+    // Coefficients a progressive file keeps for the whole image, as libjpeg sizes them.
+    std::size_t progressiveBytes() const {
+        if (!decompress.progressive_mode)
+            return 0;
+        std::size_t bytes = 0;
+        for (int c = 0; c < decompress.num_components; ++c) {
+            const jpeg_component_info& component = decompress.comp_info[c];
+            auto roundUp = [](std::size_t value, std::size_t step) {
+                return (value + step - 1) / step * step;
+            };
+            bytes += roundUp(component.width_in_blocks, component.h_samp_factor) *
+                     roundUp(component.height_in_blocks, component.v_samp_factor) * sizeof(JBLOCK);
+        }
+        return bytes;
+    }
+
+    bool cmyk() const {
+        return decompress.jpeg_color_space == JCS_CMYK || decompress.jpeg_color_space == JCS_YCCK;
+    }
+
+    // After readHeader: every row into `out` (B,G,R,A, or C,M,Y,K for ink files), then the end of the
+    // file, whose damage is refused too.
+    bool readPixels(Destination out) {
+        if (setjmp(trap.escape))
+            return false;
+        trap.inImageData = true;
+        decompress.out_color_space = cmyk() ? JCS_CMYK : JCS_EXT_BGRA;
+        jpeg_start_decompress(&decompress);
+        const std::size_t pitch = std::size_t{decompress.output_width} * 4;
+        if (decompress.output_components != 4 || pitch * decompress.output_height != out.size) {
+            refuse("damaged JPEG: decodes to another size than its header gives");
+            return false;
+        }
+        while (decompress.output_scanline < decompress.output_height) {
+            JSAMPROW rows[16];
+            JDIMENSION count = 0;
+            for (; count < 16 && decompress.output_scanline + count < decompress.output_height; ++count)
+                rows[count] = out.bytes + (decompress.output_scanline + count) * pitch;
+            jpeg_read_scanlines(&decompress, rows, count);
+        }
+        jpeg_finish_decompress(&decompress);
+        return true;
+    }
+
+    jpeg_decompress_struct decompress{};
+
+private:
+    Trap trap{};
+    jpeg_progress_mgr progress{};
+    bool created = false;
+    bool ready = false;
+};
 
 // Adobe CMYK JPEGs store inverted inks, so each colour is ink x black / 255 without inverting.
 void cmykToBgra(std::uint8_t* pixels, std::size_t count) {
@@ -60,17 +185,13 @@ void cmykToBgra(std::uint8_t* pixels, std::size_t count) {
 }  // namespace
 
 HRESULT probeJpeg(ByteView file, ImageHeader* header) {
-    Handle handle(tjInitDecompress());
-    if (!handle)
-        return E_OUTOFMEMORY;
-    JpegHeader jpeg;
-    if (!readHeader(handle.get(), file, &jpeg) ||
-        !sidesAllowed(static_cast<std::uint32_t>(jpeg.width), static_cast<std::uint32_t>(jpeg.height)) ||
-        jpeg.width <= 0 || jpeg.height <= 0) {
+    if (file.size > 0xFFFFFFFFu)
+        return refuse("JPEG file too large: %zu bytes", file.size);  // libjpeg takes an unsigned long size
+    Decompressor jpeg(file, kDecodeBudget);
+    if (!jpeg.readHeader())
         return D3DXERR_INVALIDDATA;
-    }
-    *header = ImageHeader{static_cast<UINT>(jpeg.width),
-                          static_cast<UINT>(jpeg.height),
+    *header = ImageHeader{jpeg.decompress.image_width,
+                          jpeg.decompress.image_height,
                           1,
                           D3DFMT_A8R8G8B8,
                           D3DFMT_A8R8G8B8,
@@ -79,25 +200,21 @@ HRESULT probeJpeg(ByteView file, ImageHeader* header) {
 }
 
 HRESULT decodeJpeg(ByteView file, const ImageHeader& header, Destination out) {
-    Handle handle(tjInitDecompress());
-    if (!handle)
-        return E_OUTOFMEMORY;
-    JpegHeader jpeg;
-    if (!readHeader(handle.get(), file, &jpeg) || static_cast<UINT>(jpeg.width) != header.width ||
-        static_cast<UINT>(jpeg.height) != header.height ||
-        out.size != std::size_t{header.width} * header.height * 4) {
+    // The decoded image and the file are already in memory; the rest of the budget is libjpeg's.
+    const std::size_t held = out.size + file.size;
+    const std::size_t limit = held < kDecodeBudget - 16 * kMiB ? kDecodeBudget - held : 16 * kMiB;
+    Decompressor jpeg(file, limit);
+    if (!jpeg.readHeader())
         return D3DXERR_INVALIDDATA;
+    if (jpeg.decompress.image_width != header.width || jpeg.decompress.image_height != header.height)
+        return refuse("damaged JPEG: its header changed between reads");
+    if (std::size_t coefficients = jpeg.progressiveBytes(); coefficients > limit) {
+        return refuse("progressive JPEG too large to decode: its coefficients need %zu MiB, %zu MiB allowed",
+                      (coefficients + kMiB - 1) / kMiB, limit / kMiB);
     }
-    const bool cmyk = jpeg.colorspace == TJCS_CMYK || jpeg.colorspace == TJCS_YCCK;
-    // Progressive files may hold thousands of tiny scans that each cost a full pass; real encoders
-    // never write more than a few dozen.
-    int status =
-        tjDecompress2(handle.get(), file.data, static_cast<unsigned long>(file.size), out.bytes, jpeg.width,
-                      jpeg.width * 4, jpeg.height, cmyk ? TJPF_CMYK : TJPF_BGRA, TJFLAG_LIMITSCANS);
-    if (status != 0 && failedBadly(handle.get())) {
+    if (!jpeg.readPixels(out))
         return D3DXERR_INVALIDDATA;
-    }
-    if (cmyk)
+    if (jpeg.cmyk())
         cmykToBgra(out.bytes, std::size_t{header.width} * header.height);
     return D3D_OK;
 }

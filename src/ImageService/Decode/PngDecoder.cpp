@@ -13,6 +13,9 @@ namespace {
 constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 // Ancillary chunks (text, ICC profiles) that libspng keeps in memory may use this much in total.
 constexpr std::size_t kChunkCacheLimit = std::size_t{64} << 20;
+// The header may state any size PNG allows, so that its true size is reported; the caller refuses
+// sides the service cannot hold before any decoding.
+constexpr std::uint32_t kLargestSide = 0x7FFFFFFF;
 
 struct ContextDeleter {
     void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
@@ -21,30 +24,43 @@ using Context = std::unique_ptr<spng_ctx, ContextDeleter>;
 
 // Every chunk length must fit in the bytes left, so a 170-byte file cannot announce a 2 GiB IDAT;
 // the walk jumps from header to header without touching chunk data.
-bool chunkLayoutFits(ByteView file) {
+HRESULT checkChunkLayout(ByteView file) {
     std::size_t offset = sizeof(kSignature);
     bool sawData = false;
     while (file.size - offset >= 12) {
         std::uint32_t length = (std::uint32_t{file.data[offset]} << 24) |
                                (std::uint32_t{file.data[offset + 1]} << 16) |
                                (std::uint32_t{file.data[offset + 2]} << 8) | file.data[offset + 3];
-        if (length > 0x7FFFFFFFu || length > file.size - offset - 12)
-            return false;
+        if (length > 0x7FFFFFFFu || length > file.size - offset - 12) {
+            return refuse("truncated PNG: the chunk at byte %zu needs %u bytes, %zu remain", offset, length,
+                          file.size - offset - 12);
+        }
         const std::uint8_t* type = file.data + offset + 4;
         if (std::memcmp(type, "IDAT", 4) == 0)
             sawData = true;
         if (std::memcmp(type, "IEND", 4) == 0)
-            return sawData;
+            return sawData ? D3D_OK : refuse("damaged PNG: no image data before its end");
         offset += 12 + std::size_t{length};
     }
-    return false;  // no IEND: the file was cut short
+    return refuse("truncated PNG: no end chunk in its %zu bytes", file.size);
+}
+
+// libspng's code for a failure, as a reason; checksums are named as such.
+HRESULT refuseWith(int status) {
+    if (status == SPNG_EMEM)
+        return E_OUTOFMEMORY;
+    if (status == SPNG_ECHUNK_CRC)
+        return refuse("PNG chunk CRC mismatch (%s)", spng_strerror(status));
+    if (status == SPNG_EZLIB)
+        return refuse("damaged PNG: the compressed image data does not inflate (%s)", spng_strerror(status));
+    return refuse("damaged PNG: %s", spng_strerror(status));
 }
 
 Context openContext(ByteView file) {
     Context ctx(spng_ctx_new(0));
     if (!ctx)
         return ctx;
-    bool configured = spng_set_image_limits(ctx.get(), kMaxTextureSide, kMaxTextureSide) == 0 &&
+    bool configured = spng_set_image_limits(ctx.get(), kLargestSide, kLargestSide) == 0 &&
                       spng_set_chunk_limits(ctx.get(), file.size, kChunkCacheLimit) == 0 &&
                       spng_set_crc_action(ctx.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR) == 0 &&
                       spng_set_png_buffer(ctx.get(), file.data, file.size) == 0;
@@ -66,19 +82,19 @@ void swapRedBlue(std::uint8_t* pixels, std::size_t count) {
 }  // namespace
 
 HRESULT probePng(ByteView file, ImageHeader* header) {
-    if (file.size < sizeof(kSignature) || std::memcmp(file.data, kSignature, sizeof(kSignature)) != 0 ||
-        !chunkLayoutFits(file)) {
-        return D3DXERR_INVALIDDATA;
-    }
+    if (file.size < sizeof(kSignature) || std::memcmp(file.data, kSignature, sizeof(kSignature)) != 0)
+        return refuse("not a PNG image");
+    if (HRESULT hr = checkChunkLayout(file); FAILED(hr))
+        return hr;
     Context ctx = openContext(file);
     if (!ctx)
         return E_OUTOFMEMORY;
     spng_ihdr ihdr;
     // Reading the chunks ahead of the image data verifies their CRCs, the header's included.
-    if (spng_get_ihdr(ctx.get(), &ihdr) != 0 || !sidesAllowed(ihdr.width, ihdr.height) ||
-        spng_decode_chunks(ctx.get()) != 0) {
-        return D3DXERR_INVALIDDATA;
-    }
+    if (int status = spng_get_ihdr(ctx.get(), &ihdr); status != 0)
+        return refuseWith(status);
+    if (int status = spng_decode_chunks(ctx.get()); status != 0)
+        return refuseWith(status);
     *header = ImageHeader{ihdr.width, ihdr.height, 1, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, D3DXIFF_PNG};
     return D3D_OK;
 }
@@ -91,14 +107,12 @@ HRESULT decodePng(ByteView file, const ImageHeader& header, Destination out) {
     spng_ihdr ihdr;
     if (spng_get_ihdr(ctx.get(), &ihdr) != 0 || ihdr.width != header.width || ihdr.height != header.height ||
         spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &needed) != 0 || needed != out.size) {
-        return D3DXERR_INVALIDDATA;
+        return refuse("damaged PNG: its header changed between reads");
     }
     int status =
         spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
-    if (status == SPNG_EMEM)
-        return E_OUTOFMEMORY;
     if (status != 0)
-        return D3DXERR_INVALIDDATA;
+        return refuseWith(status);
 
     const std::size_t pitch = std::size_t{header.width} * 4;
     // Interlaced passes each write a scattered subset of a row, so their swap waits for the last pass.
@@ -109,7 +123,7 @@ HRESULT decodePng(ByteView file, const ImageHeader& header, Destination out) {
         if (status != 0)
             break;
         if (row.row_num >= header.height)
-            return D3DXERR_INVALIDDATA;
+            return refuse("damaged PNG: row %u of %u", row.row_num, header.height);
         std::uint8_t* target = out.bytes + row.row_num * pitch;
         status = spng_decode_row(ctx.get(), target, pitch);
         if (status != 0 && status != SPNG_EOI)
@@ -119,16 +133,12 @@ HRESULT decodePng(ByteView file, const ImageHeader& header, Destination out) {
         if (status == SPNG_EOI)
             break;
     }
-    if (status == SPNG_EMEM)
-        return E_OUTOFMEMORY;
     if (status != SPNG_EOI)
-        return D3DXERR_INVALIDDATA;
+        return refuseWith(status);
     // The last IDAT's CRC and the chunks after the image are only checked when read past.
     status = spng_decode_chunks(ctx.get());
-    if (status == SPNG_EMEM)
-        return E_OUTOFMEMORY;
     if (status != 0)
-        return D3DXERR_INVALIDDATA;
+        return refuseWith(status);
     if (!swapPerRow)
         swapRedBlue(out.bytes, std::size_t{header.width} * header.height);
     return D3D_OK;

@@ -98,7 +98,7 @@ HRESULT parseLayout(ByteView file, TgaLayout* layout) {
     }
     layout->width = readU16(d + 12);
     layout->height = readU16(d + 14);
-    if (!sidesAllowed(layout->width, layout->height))
+    if (layout->width == 0 || layout->height == 0)
         return D3DXERR_INVALIDDATA;
     layout->bitsPerPixel = bits;
     layout->bytesPerPixel = bytesFor(bits);
@@ -109,8 +109,9 @@ HRESULT parseLayout(ByteView file, TgaLayout* layout) {
     const std::size_t mapOffset = kHeaderSize + idLength;
     const std::size_t mapSize = mapType == 1 ? std::size_t{mapLength} * bytesFor(mapBits) : 0;
     layout->pixelOffset = mapOffset + mapSize;
-    if (layout->pixelOffset > file.size)
-        return D3DXERR_INVALIDDATA;
+    if (layout->pixelOffset > file.size) {
+        return refuse("truncated TGA: pixels start at byte %zu of %zu", layout->pixelOffset, file.size);
+    }
     if (layout->kind == kMapped) {
         for (auto& entry : layout->palette)
             entry[3] = 255;
@@ -124,11 +125,17 @@ HRESULT parseLayout(ByteView file, TgaLayout* layout) {
 
     const std::uint64_t pixels = std::uint64_t{layout->width} * layout->height;
     const std::uint64_t available = file.size - layout->pixelOffset;
-    if (!layout->runLength && pixels * layout->bytesPerPixel > available)
-        return D3DXERR_INVALIDDATA;
+    if (!layout->runLength && pixels * layout->bytesPerPixel > available) {
+        return refuse("truncated TGA: %llu pixels need %llu bytes, %llu remain",
+                      static_cast<unsigned long long>(pixels),
+                      static_cast<unsigned long long>(pixels * layout->bytesPerPixel),
+                      static_cast<unsigned long long>(available));
+    }
     // A run packet (one count byte, one pixel) covers at most 128 pixels.
-    if (layout->runLength && pixels > available / (1 + layout->bytesPerPixel) * 128)
-        return D3DXERR_INVALIDDATA;
+    if (layout->runLength && pixels > available / (1 + layout->bytesPerPixel) * 128) {
+        return refuse("truncated TGA: %llu bytes of run-length data cannot hold %llu pixels",
+                      static_cast<unsigned long long>(available), static_cast<unsigned long long>(pixels));
+    }
     return D3D_OK;
 }
 
@@ -153,6 +160,11 @@ private:
     std::uint32_t y = 0;
 };
 
+HRESULT truncatedRuns(std::uint64_t done, std::uint64_t total) {
+    return refuse("truncated TGA: run-length data ends after %llu of %llu pixels",
+                  static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
+}
+
 // Packets may cross row ends; data that ends before the last pixel is refused rather than padded.
 HRESULT decodeRunLength(ByteView file, const TgaLayout& layout, PixelWriter& writer) {
     const std::uint64_t total = std::uint64_t{layout.width} * layout.height;
@@ -160,13 +172,13 @@ HRESULT decodeRunLength(ByteView file, const TgaLayout& layout, PixelWriter& wri
     std::size_t p = layout.pixelOffset;
     for (std::uint64_t done = 0; done < total;) {
         if (p >= file.size)
-            return D3DXERR_INVALIDDATA;
+            return truncatedRuns(done, total);
         const unsigned packet = file.data[p++];
         const std::uint64_t count = std::min<std::uint64_t>((packet & 0x7F) + 1, total - done);
         const bool run = (packet & 0x80) != 0;
         const std::size_t needed = run ? step : ((packet & 0x7F) + 1) * step;
         if (file.size - p < needed)
-            return D3DXERR_INVALIDDATA;
+            return truncatedRuns(done, total);
         for (std::uint64_t i = 0; i < count; ++i)
             writer.put(file.data + p + (run ? 0 : i * step));
         p += needed;
@@ -191,7 +203,7 @@ HRESULT decodeTga(ByteView file, const ImageHeader& header, Destination out) {
         return hr;
     if (layout.width != header.width || layout.height != header.height ||
         out.size != std::size_t{layout.width} * layout.height * 4) {
-        return D3DXERR_INVALIDDATA;
+        return refuse("damaged TGA: its header changed between reads");
     }
     PixelWriter writer(layout, out.bytes);
     if (layout.runLength)
