@@ -64,3 +64,8 @@ void MessageLog::logMessage(int level, const char* format, const char* /*file*/,
             break;
     }
 }
+
+void MessageLog::withdrawInfoLine(std::size_t index) {
+    if (index < info.size())
+        info.erase(info.begin() + static_cast<std::ptrdiff_t>(index));
+}

@@ -18,6 +18,9 @@ public:
     void logMessage(int level, const char* format, const char* file, const char* function, int line, ...)
         __attribute__((format(printf, 3, 7)));
 
+    // Takes back an Info line whose claim no longer holds (a record added, then rolled back).
+    void withdrawInfoLine(std::size_t index);
+
     const std::vector<std::string>& infoLines() const { return info; }
     const std::vector<std::string>& warningLines() const { return warnings; }
     const std::vector<std::string>& errorLines() const { return errors; }

@@ -147,6 +147,7 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
     bool changedBefore = changed;
     appendTexture(record);
     std::int32_t index = static_cast<std::int32_t>(getTextureCount()) - 1;
+    const std::size_t addedLine = log->infoLines().size();
     log->logMessage(MessageLog::Info, "Added texture to archive: %s", kFile, kAddTexture, 2033,
                     textureName.c_str());
 
@@ -158,6 +159,7 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
         textures.back().texture->Release();
         textures.pop_back();
         changed = changedBefore;
+        log->withdrawInfoLine(addedLine);
         return false;
     }
 

@@ -54,7 +54,8 @@ TEST(STDFunctions, FolderIsTheTextBeforeTheLastSeparator) {
 }
 
 TEST(STDFunctions, WideningSignExtendsAndRefusesLongTexts) {
-    std::vector<ImageService::WCHAR> buffer(WideStringBuffer::kCapacity, 0x7777);
+    // A destination of exactly the promised 512 elements, and a guard element behind it.
+    std::vector<ImageService::WCHAR> buffer(STDFunctions::kMaxWideLength + 1, 0x7777);
     LogCapture capture;
 
     STDFunctions::stringToLPCWSTR(std::string("a\xE9", 2), buffer.data());
@@ -69,6 +70,7 @@ TEST(STDFunctions, WideningSignExtendsAndRefusesLongTexts) {
     STDFunctions::stringToLPCWSTR(longest, buffer.data());
     EXPECT_EQ(buffer[510], u'p');
     EXPECT_EQ(buffer[511], 0);
+    EXPECT_EQ(buffer[512], 0x7777);
     EXPECT_TRUE(capture.errors().empty());
 
     STDFunctions::stringToLPCWSTR(std::string(512, 'p'), buffer.data());

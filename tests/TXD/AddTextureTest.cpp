@@ -207,6 +207,8 @@ TEST_F(ArchiveTest, EveryFailureLeavesTheArchiveAsItWas) {
         EXPECT_EQ(TestSeams::liveObjectCount(), live);
         ASSERT_FALSE(capture.errors().empty());
         EXPECT_NE(capture.errors().back().find(c.lastError), std::string::npos) << capture.errors().back();
+        for (const std::string& line : capture.info())
+            EXPECT_EQ(line.find("Added texture"), std::string::npos) << "the record was rolled back";
     }
 }
 

@@ -116,7 +116,9 @@ const ImageService::WCHAR* stringToLPCWSTR(const std::string& text, ImageService
             static_cast<ImageService::WCHAR>(static_cast<std::int16_t>(static_cast<signed char>(text[i])));
     }
     destination[i] = 0;
-    destination[i + 1] = 0;  // clears a refusal marker left by an earlier conversion
+    // Clears a refusal marker left by an earlier conversion, within the destination's promised size.
+    if (i + 1 < kMaxWideLength)
+        destination[i + 1] = 0;
     return destination;
 }
 
