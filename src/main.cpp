@@ -1,18 +1,19 @@
 // The tool's entry: banner, argument check, render system, one archive with one texture, save, one
 // outcome line, teardown (archive before device). Exit status 0 only after a save; on any failure the
 // logged errors follow on standard error, so scripts and users can see why.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <csignal>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "Common/Console.h"
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
 #include "ImageService/Win32.h"
 #include "ParamCheck.h"
+#include "Platform/Files.h"
+#include "Platform/Process.h"
 #include "RenderSystem.h"
 #include "TXD/TXDArchive.h"
 
@@ -22,36 +23,45 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 
 void printBanner() {
-    std::printf("---------------------------------------------------------------------------\n");
-    std::printf("Quillpack - packs an image into a TXD texture dictionary (DXT1, or DXT3 with alpha)\n");
-    std::printf("Usage and help: see README.md beside the program's source\n");
-    std::printf("---------------------------------------------------------------------------\n");
+    Console::print("---------------------------------------------------------------------------\n");
+    Console::print("Quillpack - packs an image into a TXD texture dictionary (DXT1, or DXT3 with alpha)\n");
+    Console::print("Usage and help: see README.md beside the program's source\n");
+    Console::print("---------------------------------------------------------------------------\n");
 }
 
 // `firstReason` skips lines that only switched optional features off (the render extras' resources).
 // Writing the archive over an input image would destroy the user's picture for a file they can remake.
-bool overwritesAnInput(const std::string& outputPath, const std::string& texturePath, const std::string& alphaPath) {
-    struct stat output;
-    if (::stat(outputPath.c_str(), &output) != 0)
-        return false;
+bool overwritesAnInput(const std::string& outputPath, const std::string& texturePath,
+                       const std::string& alphaPath) {
     for (const std::string& input : {texturePath, alphaPath}) {
-        struct stat image;
-        if (!input.empty() && ::stat(input.c_str(), &image) == 0 && image.st_dev == output.st_dev &&
-            image.st_ino == output.st_ino) {
+        if (Platform::sameFile(outputPath, input)) {
             MessageLog::getInstance()->logMessage(MessageLog::Error,
-                                                  "Save canceled, the output file is an input image: %s", "main",
-                                                  "main", __LINE__, outputPath.c_str());
+                                                  "Save canceled, the output file is an input image: %s",
+                                                  "main", "main", __LINE__, outputPath.c_str());
             return true;
         }
     }
     return false;
 }
 
+// The console text is only as good as its delivery: a closed pipe or a full device behind standard
+// output is a failure of the run, as in GNU tools, reported where it can still be read.
+bool consoleDelivered() {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return true;
+    std::fprintf(stderr, "Unable to write to standard output: %s\n",
+                 errno != 0 ? std::strerror(errno) : "write error");
+    return false;
+}
+
 int fail(std::size_t firstReason = 0) {
-    std::fflush(stdout);
+    consoleDelivered();
     // Standard output's last line has no newline; on a terminal the reasons start on a line of their own.
-    if (isatty(STDOUT_FILENO) && isatty(STDERR_FILENO))
+    if (Platform::isTerminal(stdout) && Platform::isTerminal(stderr))
         std::fputc('\n', stderr);
+    if (!paramRefusal().empty())
+        std::fprintf(stderr, "%s\n", paramRefusal().c_str());
     const std::vector<std::string>& errors = MessageLog::getInstance()->errorLines();
     const std::vector<std::string>& causes = MessageLog::getInstance()->errorCauses();
     for (std::size_t i = firstReason; i < errors.size(); ++i) {
@@ -66,18 +76,29 @@ int fail(std::size_t firstReason = 0) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Past a file-size limit a write must fail with an error the save can report, not kill the process.
-    std::signal(SIGXFSZ, SIG_IGN);
+    // A closed pipe or a file-size limit must fail a write with an error the save can report, not
+    // kill the process; an interrupt must not leave a save's temporary file behind.
+    Platform::installInterruptHandlers();
+    std::vector<std::string> arguments = Platform::commandLine(argc, argv);
+    std::vector<char*> words;
+    for (std::string& argument : arguments)
+        words.push_back(argument.data());
+    words.push_back(nullptr);
+    argc = static_cast<int>(arguments.size());
+    argv = words.data();
+
+    if (argc >= 3 && Platform::isStandardOutput(argv[2]))
+        Console::divertToStandardError();
     printBanner();
     if (!checkParams(argc, argv)) {
-        std::printf("\nInvalid params, unable to continue!\n");
+        Console::print("\nInvalid params, unable to continue!\n");
         return fail();
     }
 
     ImageService::HWND window = ImageService::GetForegroundWindow();
     auto* renderSystem = new RenderSystem(window, 800.0f, 600.0f);
     if (!renderSystem->deviceCreated) {
-        std::printf("Unable to create 3D Device, can not continue!");
+        Console::print("Unable to create 3D Device, can not continue!");
         renderSystem->shutDown();
         delete renderSystem;
         return fail();
@@ -105,13 +126,13 @@ int main(int argc, char** argv) {
 
     bool saved = false;
     if (!added) {
-        std::printf("Unable to create texture");
-        std::printf("Failed to save file: %s", outputPath.c_str());
+        Console::print("Unable to create texture");
+        Console::print("Failed to save file: %s", outputPath.c_str());
     } else if (!overwritesAnInput(outputPath, texturePath, alphaPath) && archive->saveFile(outputPath, 0)) {
         saved = true;
-        std::printf("Texture file saved as: %s", outputPath.c_str());
+        Console::print("Texture file saved as: %s", outputPath.c_str());
     } else {
-        std::printf("Failed to save file: %s", outputPath.c_str());
+        Console::print("Failed to save file: %s", outputPath.c_str());
     }
 
     delete archive;
@@ -120,6 +141,5 @@ int main(int argc, char** argv) {
 
     if (!saved)
         return fail(firstReason);
-    std::fflush(stdout);
-    return kExitSuccess;
+    return consoleDelivered() ? kExitSuccess : kExitFailure;
 }

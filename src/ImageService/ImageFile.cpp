@@ -1,8 +1,3 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -13,6 +8,7 @@
 #include "ImageService/Decode/Decoders.h"
 #include "ImageService/TestSeams.h"
 #include "ImageService/Win32.h"
+#include "Platform/Files.h"
 
 namespace ImageService {
 namespace {
@@ -37,39 +33,33 @@ struct FileBytes {
     ByteView view() const { return ByteView{bytes.get(), size}; }
 };
 
-struct FileCloser {
-    int fd;
-    ~FileCloser() { ::close(fd); }
-};
-
 HRESULT readWholeFile(LPCWSTR path, FileBytes* file) {
     std::string name = narrowPath(path);
     if (name.empty())
         return E_FAIL;
-    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    // Only regular files: a folder, a pipe or a device has no length to check headers against, and
+    // opening one must not wait for a writer.
+    Platform::InputFile in;
+    if (!in.open(name)) {
+        FailureReason::note("%s", in.reason().c_str());
         return E_FAIL;
-    FileCloser closer{fd};
-    struct stat info;
-    // Only regular files: a folder, a pipe or a device has no length to check headers against.
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-        return E_FAIL;
-    if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > kMaxFileSize)
+    }
+    if (in.size() > kMaxFileSize)
         return D3DXERR_INVALIDDATA;
-    std::size_t size = static_cast<std::size_t>(info.st_size);
+    std::size_t size = static_cast<std::size_t>(in.size());
     // One spare byte so that an empty file still gets a real pointer.
     file->bytes.reset(static_cast<std::uint8_t*>(std::malloc(size + 1)));
     if (!file->bytes)
         return E_OUTOFMEMORY;
     std::size_t done = 0;
     while (done < size) {
-        ssize_t got = ::read(fd, file->bytes.get() + done, size - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
+        std::int64_t got = in.read(file->bytes.get() + done, size - done);
+        if (got < 0) {
+            FailureReason::note("%s", in.reason().c_str());
             return E_FAIL;
+        }
         if (got == 0)
-            break;  // the file shrank since fstat: judge what is there
+            break;  // the file shrank since it was opened: judge what is there
         done += static_cast<std::size_t>(got);
     }
     file->size = done;

@@ -1,8 +1,7 @@
 #include "ImageService/Win32.h"
 
-#include <sys/stat.h>
-
 #include "ImageService/TestSeams.h"
+#include "Platform/Files.h"
 
 namespace ImageService {
 namespace {
@@ -37,11 +36,14 @@ void markRefusedPath(WCHAR* buffer) {
 }
 
 DWORD GetFileAttributesW(LPCWSTR path) {
-    std::string name = narrowPath(path);
-    struct stat info;
-    if (name.empty() || ::stat(name.c_str(), &info) != 0)
-        return INVALID_FILE_ATTRIBUTES;
-    return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    switch (Platform::pathKind(narrowPath(path))) {
+        case Platform::PathKind::Missing:
+            return INVALID_FILE_ATTRIBUTES;
+        case Platform::PathKind::Folder:
+            return FILE_ATTRIBUTE_DIRECTORY;
+        default:
+            return FILE_ATTRIBUTE_NORMAL;
+    }
 }
 
 HDC GetDC(HWND) {

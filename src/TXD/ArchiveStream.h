@@ -1,15 +1,17 @@
 // The file output of one save. A regular file (or a missing one) is never written in place: the
-// archive goes into a temporary file beside it, which commit() syncs and renames over the path in one
-// step, so a failed save leaves the old file byte for byte. Anything else that already exists at the
-// path (a device, a pipe, /dev/stdout) is written directly, in one sequential pass, and never replaced. The
-// stream keeps the first error and ignores every later operation, so the writers can run straight through and
-// ask once at the end.
+// archive goes into a temporary file beside it, which commit() syncs and puts in the path's place in
+// one step, so a failed save leaves the old file byte for byte. A character device, a pipe or a socket
+// at the path is written directly, in one sequential pass, and never replaced; anything else is
+// refused. The stream keeps the first error and ignores every later operation, so the writers can run
+// straight through and ask once at the end.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "Platform/Files.h"
 
 namespace TXD {
 
@@ -29,8 +31,9 @@ public:
     void seek(std::int64_t position);
     std::int64_t tell() const { return position; }
 
-    bool good() const { return firstError == 0; }
-    int error() const { return firstError; }  // errno of the first failure, 0 while good
+    bool good() const { return !failed; }
+    // The plain cause of the first failure (the system's reason), for the user.
+    const std::string& reason() const { return why; }
 
     // Makes the written bytes the file at the path. False, with the path as it was, when anything
     // failed on the way; the temporary file is gone either way.
@@ -38,20 +41,17 @@ public:
     void abandon();
 
 private:
-    void fail(int code);
+    void fail(const std::string& reason);
     bool faultDue();
-    bool openReplacement(const std::string& target, bool exists, unsigned mode, unsigned owner,
-                         unsigned group, bool keepExisting);
-    bool openDirect(const std::string& target);
     bool copyFrom(const std::string& source);
-    bool writeOut();
 
-    int fd = -1;
+    Platform::ReplacingFile replacement;
+    Platform::DirectFile device;
     bool direct = false;
-    std::string target;     // the file that commit() replaces
-    std::string temporary;  // empty once renamed or removed
+    bool opened = false;
     std::int64_t position = 0;
-    int firstError = 0;
+    bool failed = false;
+    std::string why;
     std::vector<char> memory;  // the whole archive, for direct targets only
 };
 

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "Common/FailureReason.h"
 #include "Common/MessageLog.h"
 #include "ImageService/Format.h"
 #include "TXD/ArchiveLayout.h"
@@ -163,8 +164,10 @@ bool TXDArchive::saveFile(std::string path, std::int32_t startPosition) {
     if (startPosition == 0)
         startPosition = streamPosition;
 
+    FailureReason::clear();
     ArchiveStream stream;
     if (!stream.open(path, startPosition > 0)) {
+        FailureReason::note("%s", stream.reason().c_str());
         log->logMessage(MessageLog::Error, "Save canceled, stream not open: %s", kSourceFile, kSaveFunction,
                         159, path.c_str());
         return false;
@@ -230,6 +233,7 @@ bool TXDArchive::saveFile(std::string path, std::int32_t startPosition) {
     writeU32(stream, static_cast<std::uint32_t>(dictionarySize));
 
     if (!stream.commit()) {
+        FailureReason::note("%s", stream.reason().c_str());
         log->logMessage(MessageLog::Error, "Save failed, unable to write: %s", kSourceFile, kSaveFunction,
                         245, path.c_str());
         return false;

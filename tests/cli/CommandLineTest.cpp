@@ -36,18 +36,36 @@ protected:
 
 TEST_F(CommandLine, RefusesUnusableArgumentsWithTheirExactLines) {
     writePng(folder / "tex.png", Rgba::pattern(8, 8));
+    const std::string longName(600, 'n');
     struct Case {
         std::vector<std::string> arguments;
         std::string lines;
+        std::string reason;  // the plain line on standard error
     };
     for (const Case& c :
-         {Case{{}, kUsage}, Case{{"tex.png"}, kUsage},
-          Case{{"missing.png", "out.txd"}, "Texture file path is invalid: missing.png \n"},
-          Case{{"tex.png", "nowhere/out.txd"}, "Output folder for the file is not valid: nowhere"},
-          Case{{"tex.png", "out.txd", "mask.png"}, "Alpha channel file is not valid: mask.png"},
-          Case{{"", "out.txd"}, "Texture file path is invalid:  \n"}}) {
+         {Case{{}, kUsage, "Expected a texture image and an output file, got 0 arguments"},
+          Case{{"tex.png"}, kUsage, "Expected a texture image and an output file, got 1 argument"},
+          Case{{"missing.png", "out.txd"},
+               "Texture file path is invalid: missing.png \n",
+               "Texture image (first argument) does not exist: missing.png"},
+          Case{{"tex.png", "nowhere/out.txd"},
+               "Output folder for the file is not valid: nowhere",
+               "Folder of the output file (second argument) does not exist: nowhere"},
+          Case{{"tex.png", "out.txd", "mask.png"},
+               "Alpha channel file is not valid: mask.png",
+               "Alpha image (third argument) does not exist: mask.png"},
+          Case{{"", "out.txd"},
+               "Texture file path is invalid:  \n",
+               "Texture image (first argument) does not exist: "},
+          Case{{"tex.png", ""},
+               "Output folder for the file is not valid: ",
+               "Output file (second argument) is empty"},
+          Case{{longName, "out.txd"},
+               "Texture file path is invalid: " + longName + " \n",
+               "Texture image (first argument) is 600 characters long; paths are limited to 511"}}) {
         RunResult result = run(c.arguments);
         EXPECT_EQ(result.out, kBanner + c.lines + kInvalid);
+        EXPECT_NE(result.err.find(c.reason + "\n"), std::string::npos) << result.err;
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_FALSE(exists("out.txd"));
     }
@@ -187,31 +205,49 @@ TEST_F(CommandLine, PathsAsUsersTypeThem) {
     std::filesystem::create_directories(folder / "sub/dir");
     std::filesystem::create_directories(folder / "caf\xC3\xA9");
     writePng(folder / "tex.png", Rgba::pattern(8, 8));
+    writePng(folder / "sub/in.png", Rgba::pattern(8, 8));
     writePng(folder / "caf\xC3\xA9/textur\xC3\xA9.png", Rgba::pattern(8, 8));
     EXPECT_EQ(run({"./tex.png", "out.txd"}).exitCode, 0);
     EXPECT_EQ(run({"tex.png", "sub/dir/out.txd"}).exitCode, 0);
     EXPECT_EQ(run({folder / "tex.png", folder / "abs.txd"}).exitCode, 0);
+    // A backslash separates folders wherever a path is used.
+    EXPECT_EQ(run({"sub\\in.png", "sub\\dir\\back.txd", "sub\\in.png"}).exitCode, 0);
     RunResult utf8 = run({"caf\xC3\xA9/textur\xC3\xA9.png", "caf\xC3\xA9/sortie.txd"});
     ASSERT_EQ(utf8.exitCode, 0) << utf8.err;
     EXPECT_EQ(ArchiveReader::text(onlyTexture(folder / "caf\xC3\xA9/sortie.txd").nameField),
               "textur\xC3\xA9");
-    EXPECT_TRUE(exists("out.txd") && exists("sub/dir/out.txd") && exists("abs.txd"));
+    EXPECT_TRUE(exists("out.txd") && exists("sub/dir/out.txd") && exists("abs.txd") &&
+                exists("sub/dir/back.txd"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 5);
 }
 
-TEST_F(CommandLine, OutputThatCannotBeWrittenFailsWithoutHarm) {
+TEST_F(CommandLine, OutputThatCannotBeWrittenFailsWithoutHarmAndSaysWhy) {
     writePng(folder / "tex.png", Rgba::pattern(8, 8));
     std::filesystem::create_directories(folder / "adir");
-    RunResult toFolder = run({"tex.png", "adir"});
-    EXPECT_EQ(toFolder.exitCode, 1);
-    EXPECT_EQ(toFolder.out, kBanner + "Failed to save file: adir");
+    std::filesystem::create_symlink("gone", folder / "dangling");
+    ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);
+    const std::string longName = std::string(300, 'n') + ".txd";
+    struct Case {
+        std::string output;
+        std::string reason;
+    };
+    for (const Case& c :
+         {Case{"adir", "Save canceled, stream not open: adir: not a file to write: a folder"},
+          Case{"adir\\", "Save canceled, stream not open: adir\\: not a file to write: a folder"},
+          Case{"dangling", "Save canceled, stream not open: dangling: dangling symbolic link"},
+          Case{"fifo", "Save canceled, stream not open: fifo: no process is reading the FIFO"},
+          Case{longName, "Save canceled, stream not open: " + longName + ": File name too long"},
+          Case{"/dev/full", "Save failed, unable to write: /dev/full: No space left on device"}}) {
+        RunResult result = runQuillpack({"tex.png", c.output}, folder.path(), RunLimits{-1, 10});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out, kBanner + "Failed to save file: " + c.output);
+        EXPECT_NE(result.err.find(c.reason + "\n"), std::string::npos) << result.err;
+    }
     EXPECT_TRUE(std::filesystem::is_directory(folder / "adir"));
-
-    RunResult toFull = run({"tex.png", "/dev/full"});
-    EXPECT_EQ(toFull.exitCode, 1);
-    EXPECT_NE(toFull.err.find("/dev/full"), std::string::npos);
-    struct stat info;
-    ASSERT_EQ(stat("/dev/full", &info), 0);
-    EXPECT_TRUE(S_ISCHR(info.st_mode));
+    EXPECT_TRUE(std::filesystem::is_fifo(folder / "fifo"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "dangling"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 4);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // exit 0 and a whole archive, or with exit 1, a reason on standard error and the output path as it
 // was. Never a crash, a hang or a torn file.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <random>
@@ -113,21 +115,94 @@ TEST_F(HostileInput, OutputThatIsAnInputIsRefused) {
     EXPECT_EQ(readFile(folder / "mask.png"), mask);
 }
 
+TEST_F(HostileInput, InputsThatAreNotRegularFilesAreRefusedWithoutWaiting) {
+    writePng(folder / "tex.png", Rgba::pattern(16, 16));
+    ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(folder / "adir");
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string reason;
+    };
+    for (const Case& c :
+         {Case{{"fifo", "out.txd"}, "texture file fifo: not a regular file: a FIFO"},
+          Case{{"tex.png", "out.txd", "fifo"}, "alpha file fifo: not a regular file: a FIFO"},
+          Case{{"adir", "out.txd"}, "texture file adir: not a regular file: a folder"},
+          Case{{"/dev/zero", "out.txd"}, "texture file /dev/zero: not a regular file: a character device"}}) {
+        RunResult result = runQuillpack(c.arguments, folder.path(), RunLimits{-1, 10});
+        EXPECT_NE(result.err.find(c.reason + "\n"), std::string::npos) << result.err;
+        expectCleanOutcome(result, c.reason);
+    }
+    // An odd resource only switches its feature off.
+    std::filesystem::create_directories(folder / "resources/textures");
+    ASSERT_EQ(mkfifo((folder / "resources/textures/texture.dds").c_str(), 0600), 0);
+    EXPECT_EQ(runQuillpack({"tex.png", "out.txd"}, folder.path(), RunLimits{-1, 10}).exitCode, 0);
+}
+
+TEST_F(HostileInput, OutputIsWrittenByWhatItIsNotByItsName) {
+    writePng(folder / "tex.png", Rgba::pattern(64, 64));
+    ASSERT_EQ(runQuillpack({"tex.png", "fresh.txd"}, folder.path()).exitCode, 0);
+    const std::string archive = readFile(folder / "fresh.txd");
+    // A regular file behind /proc is replaced whole: no stale tail of the longer old file stays.
+    writeFile(folder / "out.txd", std::string(100000, 'x'));
+    RunResult viaProc = runQuillpack({"tex.png", "/proc/self/cwd/out.txd"}, folder.path());
+    EXPECT_EQ(viaProc.exitCode, 0) << viaProc.err;
+    EXPECT_EQ(readFile(folder / "out.txd"), archive);
+
+    // Standard output as the output, redirected to a file or a pipe: it carries the archive alone,
+    // and the console text moves to standard error.
+    for (StandardOutput kind : {StandardOutput::File, StandardOutput::Pipe}) {
+        RunResult result =
+            runQuillpack({"tex.png", "/dev/stdout"}, folder.path(), RunLimits{-1, 20, -1, 9, kind});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_TRUE(result.out == archive) << "standard output holds " << result.out.size() << " bytes";
+        EXPECT_NE(result.err.find("Texture file saved as: /dev/stdout"), std::string::npos);
+    }
+    writeFile(folder / "out.txd", kOldArchive);
+}
+
+TEST_F(HostileInput, ClosedPipesAndFullDevicesFailWithAReason) {
+    writePng(folder / "tex.png", Rgba::pattern(16, 16));
+    struct Case {
+        StandardOutput standardOutput;
+        std::string output;
+        std::string reason;
+    };
+    for (const Case& c :
+         {Case{StandardOutput::ClosedPipe, "new.txd", "Unable to write to standard output: Broken pipe"},
+          Case{StandardOutput::Full, "new.txd",
+               "Unable to write to standard output: No space left on device"},
+          Case{StandardOutput::ClosedPipe, "/dev/stdout",
+               "Save failed, unable to write: /dev/stdout: Broken pipe"}}) {
+        RunResult result =
+            runQuillpack({"tex.png", c.output}, folder.path(), RunLimits{-1, 20, -1, 9, c.standardOutput});
+        EXPECT_EQ(result.exitCode, 1) << c.reason;
+        EXPECT_NE(result.err.find(c.reason + "\n"), std::string::npos) << result.err;
+    }
+}
+
 TEST_F(HostileInput, KilledMidRunLeavesTheOldFileOrTheNewOneNeverATornOne) {
     writePng(folder / "tex.png", Rgba::pattern(1024, 1024));
     RunResult complete = runQuillpack({"tex.png", "new.txd"}, folder.path());
     ASSERT_EQ(complete.exitCode, 0);
     const std::string finished = readFile(folder / "new.txd");
     std::filesystem::remove(folder / "new.txd");
-    for (int delay = 5; delay <= 400; delay += 35) {
-        runQuillpack({"tex.png", "out.txd"}, folder.path(), RunLimits{-1, 60, delay});
-        std::string output = readFile(folder / "out.txd");
-        EXPECT_TRUE(output == kOldArchive || output == finished) << "killed after " << delay << " ms";
-        writeFile(folder / "out.txd", kOldArchive);
-        // A kill may strand the temporary file of an unfinished save; it never takes the output's name.
-        for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
-            if (entry.path().filename().string()[0] == '.')
+    for (int signal : {SIGKILL, SIGTERM, SIGINT, SIGHUP}) {
+        for (int delay = 5; delay <= 400; delay += 65) {
+            RunResult result =
+                runQuillpack({"tex.png", "out.txd"}, folder.path(), RunLimits{-1, 60, delay, signal});
+            std::string output = readFile(folder / "out.txd");
+            SCOPED_TRACE("signal " + std::to_string(signal) + " after " + std::to_string(delay) + " ms");
+            EXPECT_TRUE(output == kOldArchive || output == finished);
+            EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 128 + signal) << result.exitCode;
+            writeFile(folder / "out.txd", kOldArchive);
+            // Only SIGKILL may strand the temporary file of an unfinished save; it never takes the
+            // output's name.
+            for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+                if (entry.path().filename().string()[0] != '.')
+                    continue;
+                EXPECT_EQ(signal, SIGKILL) << "temporary left behind";
                 std::filesystem::remove(entry.path());
+            }
         }
     }
 }

@@ -18,10 +18,27 @@ RunResult runQuillpack(const std::vector<std::string>& arguments, const std::str
     char errTemplate[] = "/tmp/quillpack-err-XXXXXX";
     int outFd = mkstemp(outTemplate);
     int errFd = mkstemp(errTemplate);
+    int pipeFds[2] = {-1, -1};
+    if (limits.standardOutput == StandardOutput::Pipe ||
+        limits.standardOutput == StandardOutput::ClosedPipe) {
+        if (pipe(pipeFds) != 0)
+            return RunResult{};
+        if (limits.standardOutput == StandardOutput::ClosedPipe) {
+            close(pipeFds[0]);
+            pipeFds[0] = -1;
+        }
+    }
     RunResult result;
     pid_t child = fork();
     if (child == 0) {
-        dup2(outFd, STDOUT_FILENO);
+        if (pipeFds[0] >= 0)
+            close(pipeFds[0]);
+        if (pipeFds[1] >= 0)
+            dup2(pipeFds[1], STDOUT_FILENO);
+        else if (limits.standardOutput == StandardOutput::Full)
+            dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
+        else
+            dup2(outFd, STDOUT_FILENO);
         dup2(errFd, STDERR_FILENO);
         if (limits.fileSizeBytes >= 0) {
             rlimit limit{static_cast<rlim_t>(limits.fileSizeBytes),
@@ -40,24 +57,43 @@ RunResult runQuillpack(const std::vector<std::string>& arguments, const std::str
         execv(program.c_str(), argv.data());
         _exit(127);
     }
+    if (pipeFds[1] >= 0)
+        close(pipeFds[1]);
+    if (pipeFds[0] >= 0)
+        fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
     int status = 0;
+    bool signalled = false;
     auto started = std::chrono::steady_clock::now();
     for (;;) {
+        char chunk[65536];
+        for (ssize_t got; pipeFds[0] >= 0 && (got = read(pipeFds[0], chunk, sizeof chunk)) > 0;)
+            result.out.append(chunk, static_cast<std::size_t>(got));
         if (waitpid(child, &status, WNOHANG) == child)
             break;
         auto elapsed = std::chrono::steady_clock::now() - started;
-        if ((limits.killAfterMillis >= 0 && elapsed >= std::chrono::milliseconds(limits.killAfterMillis)) ||
-            elapsed >= std::chrono::seconds(limits.hangSeconds)) {
+        if (!signalled && limits.killAfterMillis >= 0 &&
+            elapsed >= std::chrono::milliseconds(limits.killAfterMillis)) {
+            kill(child, limits.killSignal);
+            signalled = true;
+        }
+        if (elapsed >= std::chrono::seconds(limits.hangSeconds)) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    if (pipeFds[0] >= 0) {
+        char chunk[65536];
+        for (ssize_t got; (got = read(pipeFds[0], chunk, sizeof chunk)) > 0;)
+            result.out.append(chunk, static_cast<std::size_t>(got));
+        close(pipeFds[0]);
+    }
     close(outFd);
     close(errFd);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = readFile(outTemplate);
+    if (limits.standardOutput == StandardOutput::File)
+        result.out = readFile(outTemplate);
     result.err = readFile(errTemplate);
     unlink(outTemplate);
     unlink(errTemplate);

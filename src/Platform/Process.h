@@ -1,0 +1,28 @@
+// The process around the tool: its command line, its standard streams, and the signals (on Windows,
+// console control events) that may end it. Only the entry installs the handlers; the library only
+// registers the temporary file that a save is writing.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace Platform {
+
+// The arguments as UTF-8, program name first. On POSIX these are argv's bytes; on Windows they come
+// from the wide command line, so names outside the console's code page arrive intact.
+std::vector<std::string> commandLine(int argc, char** argv);
+
+// SIGPIPE and SIGXFSZ are ignored, so a closed pipe or a file-size limit becomes a write error the
+// caller reports; SIGINT, SIGTERM and SIGHUP (Ctrl+C, Ctrl+Break and closing the console on Windows)
+// remove the registered temporary file and then end the process as the signal would have.
+void installInterruptHandlers();
+
+// The one temporary file to remove if the process is interrupted; registering replaces the previous
+// one. The name is copied into a fixed buffer the handler can use without allocating.
+void registerTemporary(const std::string& path);
+void unregisterTemporary();
+
+bool isTerminal(std::FILE* stream);
+
+}  // namespace Platform
