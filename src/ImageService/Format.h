@@ -30,6 +30,8 @@ enum D3DFORMAT : DWORD {
     D3DFMT_L8 = 50,
     D3DFMT_A8L8 = 51,
     D3DFMT_D24S8 = 75,
+    D3DFMT_R32F = 114,  // float layouts exist only in files (PFM, Radiance): read into A8R8G8B8
+    D3DFMT_A32B32G32R32F = 116,
     D3DFMT_DXT1 = makeFourCC('D', 'X', 'T', '1'),
     D3DFMT_DXT3 = makeFourCC('D', 'X', 'T', '3'),
     D3DFMT_DXT5 = makeFourCC('D', 'X', 'T', '5'),

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Common/FailureReason.h"
 #include "ImageService/D3DX.h"
@@ -85,23 +86,36 @@ constexpr Codec kCodecs[] = {
     {"BMP", "BM", 2, Decode::probeBmp, Decode::decodeBmp},
     {"TGA", nullptr, 0, Decode::probeTga, Decode::decodeTga},
     {"DDS", "DDS ", 4, Decode::probeDds, Decode::decodeDds},
+    {"PNM", "P1", 2, Decode::probePnm, Decode::decodePnm},  // P1 to P7: PBM, PGM, PPM plain and binary, PAM
+    {"PNM", "P2", 2, Decode::probePnm, Decode::decodePnm},
+    {"PNM", "P3", 2, Decode::probePnm, Decode::decodePnm},
+    {"PNM", "P4", 2, Decode::probePnm, Decode::decodePnm},
+    {"PNM", "P5", 2, Decode::probePnm, Decode::decodePnm},
+    {"PNM", "P6", 2, Decode::probePnm, Decode::decodePnm},
+    {"PNM", "P7", 2, Decode::probePnm, Decode::decodePnm},
+    {"PFM", "PF", 2, Decode::probePfm, Decode::decodePfm},
+    {"PFM", "Pf", 2, Decode::probePfm, Decode::decodePfm},
+    {"HDR", "#?", 2, Decode::probeHdr, Decode::decodeHdr},
 };
 
 // Signatures of formats this tool knowingly does not read: refused without trying the others.
-constexpr const char* kUnsupportedSignatures[] = {"GIF8", "8BPS", "#?", "P1", "P2",
-                                                  "P3",   "P4",   "P5", "P6", "P7"};
+constexpr const char* kUnsupportedSignatures[] = {"GIF8", "8BPS"};
 
 bool startsWith(ByteView file, const char* magic, std::size_t length) {
     return file.size >= length && std::memcmp(file.data, magic, length) == 0;
 }
 
-// "not a PNG, JPEG, BMP, TGA or DDS image", from the table.
+// "not a PNG, JPEG, BMP, TGA, DDS, PNM, PFM or HDR image", from the table.
 HRESULT refuseAsUnsupported() {
-    std::string names;
-    const std::size_t count = sizeof kCodecs / sizeof kCodecs[0];
-    for (std::size_t i = 0; i < count; ++i)
-        names += std::string(i == 0 ? "" : i + 1 == count ? " or " : ", ") + kCodecs[i].name;
-    return Decode::refuse("not a %s image", names.c_str());
+    std::vector<std::string> names;
+    for (const Codec& codec : kCodecs) {
+        if (names.empty() || names.back() != codec.name)
+            names.push_back(codec.name);
+    }
+    std::string list;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    return Decode::refuse("not a %s image", list.c_str());
 }
 
 HRESULT probeFile(LPCWSTR path, FileBytes* file, const Codec** codec, ImageHeader* header) {

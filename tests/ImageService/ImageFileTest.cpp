@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -14,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "Common/FailureReason.h"
 #include "ImageService/Win32.h"
 #include "support/TempFolder.h"
 #include "support/Textures.h"
@@ -41,6 +43,7 @@ struct Image {
     bool loaded = false;
     D3DFORMAT format = D3DFMT_UNKNOWN;
     Rgba rgba;
+    std::string reason;  // what a refusal noted for the user
 };
 
 class ImageFileTest : public ::testing::Test {
@@ -60,13 +63,14 @@ protected:
         Image image;
         if (FAILED(D3DXCreateTextureFromFileW(d.device, widen(path).c_str(), &texture))) {
             EXPECT_EQ(texture, nullptr);
+            image.reason = FailureReason::take();
         } else {
             TextureRef owned(texture);
             EXPECT_TRUE(SUCCEEDED(infoResult));
             EXPECT_EQ(texture->GetLevelCount(), 1u);
             EXPECT_EQ(info.Width, texture->width());
             EXPECT_EQ(info.Height, texture->height());
-            image = Image{true, texture->format(), rgbaOf(texture)};
+            image = Image{true, texture->format(), rgbaOf(texture), ""};
         }
         EXPECT_EQ(TestSeams::liveObjectCount(), liveAtStart);
         return image;
@@ -79,6 +83,11 @@ protected:
         if (headerShowsIt) {
             EXPECT_TRUE(FAILED(D3DXGetImageInfoFromFileW(widen(path).c_str(), &info))) << path;
         }
+    }
+    void expectRefusedBecause(const std::string& path, const std::string& reason) {
+        Image image = load(path);
+        EXPECT_FALSE(image.loaded) << path << " should be refused";
+        EXPECT_NE(image.reason.find(reason), std::string::npos) << path << ": \"" << image.reason << "\"";
     }
     Image expectDecoded(const std::string& path) {
         Image image = load(path);
@@ -221,10 +230,154 @@ TEST_F(ImageFileTest, OtherFormatsFollowTheirReadme) {
         expectDecoded(bmp + name);
     load(bmp + "hopper_rle8_row_overflow.bmp");
     expectRefused(bmp + "l2rgb_read.bmp");
-    // GIF, PSD, PNM and Radiance files are not read by this tool; each must be a clean refusal.
-    for (const char* format : {"gif", "psd", "pnm", "hdr"}) {
+    // GIF and PSD files are not read by this tool; each must be a clean refusal that says so.
+    for (const char* format : {"gif", "psd"}) {
         for (const std::string& path : filesIn(std::string("stb-formats/") + format))
-            expectRefused(path);
+            expectRefusedBecause(path, "not a PNG, JPEG, BMP, TGA, DDS, PNM, PFM or HDR image");
+    }
+}
+
+TEST_F(ImageFileTest, PnmAndHdrSuitesFollowTheirReadme) {
+    const std::string pnm = kData + "/stb-formats/pnm/", hdr = kData + "/stb-formats/hdr/";
+    for (const std::string& path : filesIn("stb-formats/pnm")) {
+        if (nameOf(path) != "negative_size.ppm")
+            expectDecoded(path);
+    }
+    expectRefusedBecause(pnm + "negative_size.ppm", "PPM: no whitespace after the magic number");
+    expectSamePixels(pnm + "hopper_16bit.pgm", pnm + "hopper_8bit.pgm");
+    expectSamePixels(pnm + "hopper_8bit_plain.pgm", pnm + "hopper_8bit.pgm");
+    // Radiance's reading of (128, 64, 32) at exponent 129: the middle of each mantissa's interval.
+    for (const char* name : {"valid_flat_4x2.hdr", "valid_rle_8x2.hdr"}) {
+        Rgba image = expectDecoded(hdr + name).rgba;
+        EXPECT_EQ(image.pixels, Rgba::filled(image.width, 2, 255, 128, 65).pixels) << name;
+    }
+    expectRefusedBecause(hdr + "huge_dims.hdr", "truncated HDR: 12 bytes cannot hold 30,000 scanlines");
+    expectRefusedBecause(hdr + "truncated_flat.hdr", "truncated HDR: 12 bytes cannot hold 2 scanlines");
+    expectRefusedBecause(hdr + "truncated_rle_scanline.hdr",
+                         "truncated HDR: 4 bytes cannot hold 2 scanlines");
+    // 0x80 is a literal of 128 bytes in a row of 8.
+    expectRefusedBecause(hdr + "zero_length_run.hdr", "HDR: scanline run past the row end");
+}
+
+TEST_F(ImageFileTest, EveryNetpbmKindAndFloatMapGivesThePixelsItStores) {
+    Rgba colour = Rgba::pattern(19, 5, true), grey = colour, bilevel = colour;
+    for (std::size_t i = 0; i < colour.pixels.size(); i += 4) {
+        grey.pixels[i + 1] = grey.pixels[i + 2] = grey.pixels[i];
+        bilevel.pixels[i] = bilevel.pixels[i + 1] = bilevel.pixels[i + 2] = grey.pixels[i] < 128 ? 0 : 255;
+        grey.pixels[i + 3] = bilevel.pixels[i + 3] = 255;
+    }
+    Rgba opaque = colour;
+    for (std::size_t i = 3; i < opaque.pixels.size(); i += 4)
+        opaque.pixels[i] = 255;
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const Rgba& expected;
+    };
+    for (const Case& c :
+         {Case{"p1", encodePnm(bilevel, '1'), bilevel}, Case{"p4", encodePnm(bilevel, '4'), bilevel},
+          Case{"p2", encodePnm(grey, '2'), grey}, Case{"p2-1000", encodePnm(grey, '2', 1000), grey},
+          Case{"p5", encodePnm(grey, '5'), grey}, Case{"p5-65535", encodePnm(grey, '5', 65535), grey},
+          Case{"p3", encodePnm(opaque, '3'), opaque}, Case{"p6", encodePnm(opaque, '6'), opaque},
+          Case{"p6-300", encodePnm(opaque, '6', 300), opaque}, Case{"p7", encodePnm(colour, '7'), colour},
+          Case{"p7-4095", encodePnm(colour, '7', 4095), colour}, Case{"pfm-le", encodePfm(opaque), opaque},
+          Case{"pfm-be", encodePfm(opaque, false, false), opaque},
+          Case{"pfm-grey", encodePfm(grey, true), grey}}) {
+        writeFile(folder / c.name, c.bytes);
+        EXPECT_EQ(expectDecoded(folder / c.name).rgba.pixels, c.expected.pixels) << c.name;
+    }
+    // Float to 8 bits: clamp, scale, round half up, NaN as 0; no tone mapping.
+    const float values[] = {-1.0f, 0.0f, 0.2f, 0.5f, 1.0f, 2.0f, NAN, INFINITY, -INFINITY};
+    const std::uint8_t expected[] = {0, 0, 51, 128, 255, 255, 0, 255, 0};
+    std::string floats = "Pf\n9 1\n-1\n";
+    floats.append(reinterpret_cast<const char*>(values), sizeof values);
+    writeFile(folder / "floats.pfm", floats);
+    const Rgba decoded = expectDecoded(folder / "floats.pfm").rgba;
+    for (std::size_t i = 0; i < 9 && decoded.pixels.size() == 36; ++i)
+        EXPECT_EQ(decoded.pixels[i * 4 + 1], expected[i]) << values[i];
+}
+
+TEST_F(ImageFileTest, RadianceScanlinesInEveryOrientation) {
+    // Six flat pixels stored in order 0..5 (red mantissa k at exponent 128 reads back as k), placed as
+    // the resolution line says; the expected picture is given row by row from the top.
+    struct Case {
+        const char* resolution;
+        const char* rows;
+    };
+    for (const Case& c :
+         {Case{"-Y 2 +X 3", "012345"}, Case{"-Y 2 -X 3", "210543"}, Case{"+Y 2 +X 3", "345012"},
+          Case{"+Y 2 -X 3", "543210"}, Case{"+X 3 -Y 2", "024135"}, Case{"+X 3 +Y 2", "135024"},
+          Case{"-X 3 -Y 2", "420531"}, Case{"-X 3 +Y 2", "531420"}}) {
+        std::string file = std::string("#?RGBE\n\n") + c.resolution + "\n";
+        for (char k = 0; k < 6; ++k)
+            file += {k, 0, 0, static_cast<char>(128)};
+        writeFile(folder / "o.hdr", file);
+        const Rgba image = expectDecoded(folder / "o.hdr").rgba;
+        ASSERT_EQ(std::make_pair(image.width, image.height), std::make_pair(3u, 2u)) << c.resolution;
+        std::string rows;
+        for (std::size_t i = 0; i < 6; ++i)
+            rows.push_back(static_cast<char>('0' + image.pixels[i * 4]));
+        EXPECT_EQ(rows, c.rows) << c.resolution;
+    }
+}
+
+TEST_F(ImageFileTest, DamagedNetpbmFloatAndRadianceFilesAreRefusedWithTheirReason) {
+    const char kCodedWidth8[] = "\x02\x02\x00\x08";  // a coded scanline of 8 pixels
+    const std::string hdrHead = "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 2 +X 8\n";
+    std::string literalLine(kCodedWidth8, 4);  // every channel one literal of 8 bytes
+    for (int channel = 0; channel < 4; ++channel)
+        literalLine += "\x08" + std::string(8, '\x01');
+    auto scanline = [&](const std::string& firstChannel) {  // a coded scanline whose red is damaged
+        return std::string(kCodedWidth8, 4) + firstChannel + std::string("\x88\x01\x88\x01\x88\x81");
+    };
+    const std::string pam = "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\n";
+    const std::string ppm = encodePnm(Rgba::pattern(4, 4), '6');
+    struct Case {
+        std::string bytes, reason;
+    };
+    for (const Case& c : {
+             Case{ppm.substr(0, ppm.size() - 1), "truncated PPM: 47 of 48 pixel bytes"},
+             Case{"P6\n4", "truncated PPM: the header ends before the height"},
+             Case{"P6 4 x 255\n", "PPM: no height in the header"},
+             Case{"P6 0 4 255\n", "damaged PPM header: 0 x 4 pixels"},
+             Case{"P6 4 99999999999 255\n", "damaged PPM header: 4 x 99,999,999,999 pixels"},
+             Case{"P4 16385 1\n" + std::string(2100, '\0'), "PNM image too large: 16385 x 1"},
+             Case{"P5 1 1 0\n\x00", "PGM: maxval 0 outside 1 to 65,535"},
+             Case{"P5 1 1 65536\n\x00\x00", "PGM: maxval 65,536 outside"},
+             Case{"P5 2 1 1000\n\x03\xE9\x01\x01", "PGM: sample 1001 above maxval 1000"},
+             Case{"P5 2 1 255\x00\x00", "PGM: no whitespace after the header"},
+             Case{"P2 2 1 255\n12 x ", "PGM: 'x' where a sample belongs"},
+             Case{"P2 2 1 255\n12 256", "PGM: sample 256 above maxval 255"},
+             Case{"P3 2 2 255\n1 2 3 4 5 6 7 8 9 10 11", "truncated PPM: 11 of 12 samples"},
+             Case{"P3 2 2 255\n1 2 3", "truncated PPM: 5 bytes cannot hold 12 samples"},
+             Case{"P1 2 2\n0 1 2 0", "PBM: '2' where a pixel belongs"},
+             Case{pam + "TUPLTYPE GRAYSCALE\nENDHDR\n123456",
+                  "PAM: DEPTH 3 does not match TUPLTYPE GRAYSCALE"},
+             Case{pam + "TUPLTYPE CMYK\nENDHDR\n123456", "PAM: TUPLTYPE CMYK is not read"},
+             Case{pam + "TUPLTYPE RGB\n", "truncated PAM: the header never ends"},
+             Case{"P7\nWIDTH 2\nDEPTH 3\nMAXVAL 255\nENDHDR\n123456", "PAM: the header lacks"},
+             Case{"P7\nWIDTH 2\nHIGHT 1\n", "PAM: unknown header line HIGHT"},
+             Case{encodePfm(Rgba::pattern(2, 2)).substr(0, 59), "truncated PFM: 47 of 48 pixel bytes"},
+             Case{"PF\n2 2\n0\n" + std::string(48, '\0'), "PFM: the scale \"0\" is not a nonzero number"},
+             Case{"Pf\n2 2\nx1\n" + std::string(16, '\0'), "PFM: the scale \"x1\" is not"},
+             Case{"PF\n20000 1\n-1\n" + std::string(240000, '\0'), "PFM image too large: 20000 x 1"},
+             Case{hdrHead + literalLine + scanline(std::string("\x00", 1)),
+                  "HDR: zero-length run in scanline 1"},
+             Case{hdrHead + literalLine + scanline("\x89\x01"), "HDR: scanline run past the row end"},
+             Case{hdrHead + literalLine + scanline("\x04\x01\x01\x01\x01\x05\x01"), "HDR: scanline run past"},
+             Case{hdrHead + literalLine + std::string("\x02\x02\x00\x09", 4) + std::string(20, '\x01'),
+                  "declares 9 pixels, not 8"},
+             Case{hdrHead + literalLine + literalLine.substr(0, 30), "truncated HDR: scanline 1 ends early"},
+             Case{"#?RADIANCE\nFORMAT=32-bit_rle_xyze\n\n-Y 1 +X 1\n\x80\x80\x80\x80",
+                  "HDR: XYZE pixels are not read"},
+             Case{"#?RADIANCE\nFORMAT=48-bit\n\n-Y 1 +X 1\n\x80\x80\x80\x80",
+                  "HDR: FORMAT=48-bit is not read"},
+             Case{"#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n", "truncated HDR: the header never ends"},
+             Case{"#?PICTURE\n\n-Y 1 +X 1\n\x80\x80\x80\x80", "HDR: no #?RADIANCE or #?RGBE first line"},
+             Case{"#?RGBE\n\n-Y 1 -Y 1\n\x80\x80\x80\x80", "HDR: unreadable resolution line \"-Y 1 -Y 1\""},
+         }) {
+        writeFile(folder / "damaged", c.bytes);
+        expectRefusedBecause(folder / "damaged", c.reason);
     }
 }
 
@@ -307,7 +460,9 @@ TEST_F(ImageFileTest, EveryTruncatedPrefixOfAValidFileIsRefused) {
                                "/bmpsuite/g/pal8rle.bmp", "/bmpsuite/g/pal4rle.bmp",
                                "/tga/common/200x32_rgba_tl_raw.tga", "/tga/common/200x32_rgba_bl_rle.tga",
                                "/dds/synthetic/v_dxt1_8x8.dds", "/dds/pillow/uncompressed_rgb.dds",
-                               "/stb-formats/jpeg/hopper.jpg", "/stb-formats/jpeg/ljt-testimgint.jpg"}) {
+                               "/stb-formats/jpeg/hopper.jpg", "/stb-formats/jpeg/ljt-testimgint.jpg",
+                               "/stb-formats/pnm/hopper.ppm", "/stb-formats/pnm/hopper_1bit.pbm",
+                               "/stb-formats/hdr/valid_rle_8x2.hdr", "/stb-formats/hdr/valid_flat_4x2.hdr"}) {
         const std::string whole = readFile(kData + source);
         ASSERT_GT(whole.size(), 64u) << source;
         // A TGA footer only names extension areas; cutting into it loses no pixel.

@@ -3,7 +3,9 @@
 #include <spng.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 #include "support/TempFolder.h"
@@ -120,6 +122,113 @@ void writeJpeg(const std::string& path, const Rgba& image) {
     writeFile(path, std::string(reinterpret_cast<char*>(jpeg), size));
     tjFree(jpeg);
     tjDestroy(handle);
+}
+
+std::string encodePnm(const Rgba& image, char magic, unsigned maxval) {
+    const bool bilevel = magic == '1' || magic == '4', plain = magic <= '3';
+    const unsigned depth = magic == '7' ? 4 : (magic == '3' || magic == '6') ? 3 : 1;
+    const std::string size = std::to_string(image.width) + " " + std::to_string(image.height);
+    std::string out = std::string("P") + magic + "\n# made by the tests\n";
+    if (magic == '7') {
+        out += "WIDTH " + std::to_string(image.width) + "\nHEIGHT " + std::to_string(image.height) +
+               "\nDEPTH 4\nMAXVAL " + std::to_string(maxval) + "\n# a comment\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+    } else {
+        out += size + (bilevel ? "\n" : "\n" + std::to_string(maxval) + "\n");
+    }
+    for (std::uint32_t y = 0; y < image.height; ++y) {
+        std::uint8_t bits = 0;
+        for (std::uint32_t x = 0; x < image.width; ++x) {
+            const std::uint8_t* p = &image.pixels[(std::size_t(y) * image.width + x) * 4];
+            if (bilevel) {
+                const bool black = p[0] < 128;
+                if (plain)
+                    out += black ? "1" : "0";  // digits need no separator
+                bits = static_cast<std::uint8_t>(bits | (black << (7 - x % 8)));
+                if (!plain && (x % 8 == 7 || x + 1 == image.width)) {
+                    out.push_back(static_cast<char>(bits));
+                    bits = 0;
+                }
+                continue;
+            }
+            for (unsigned c = 0; c < depth; ++c) {
+                const unsigned v = (p[c] * maxval + 127) / 255;
+                if (plain)
+                    out += std::to_string(v) + " ";
+                else if (maxval > 255)
+                    out += {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)};
+                else
+                    out.push_back(static_cast<char>(v));
+            }
+        }
+        if (plain)
+            out += "\n";
+    }
+    return out;
+}
+
+std::string encodePfm(const Rgba& image, bool grey, bool littleEndian) {
+    std::string out = std::string(grey ? "Pf" : "PF") + "\n" + std::to_string(image.width) + " " +
+                      std::to_string(image.height) + "\n" + (littleEndian ? "-1.0" : "1.0") + "\n";
+    for (std::uint32_t y = image.height; y-- > 0;) {
+        for (std::uint32_t x = 0; x < image.width; ++x) {
+            for (unsigned c = 0; c < (grey ? 1u : 3u); ++c) {
+                const float value = image.pixels[(std::size_t(y) * image.width + x) * 4 + c] / 255.0f;
+                std::uint32_t bits;
+                std::memcpy(&bits, &value, 4);
+                for (int i = 0; i < 4; ++i)
+                    out.push_back(static_cast<char>(bits >> (littleEndian ? 8 * i : 24 - 8 * i)));
+            }
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// One channel of a scanline: runs of three or more equal bytes, literals between them.
+void appendRunLength(std::string& out, const std::vector<std::uint8_t>& channel) {
+    auto runAt = [&](std::size_t i) {
+        std::size_t n = 1;
+        while (i + n < channel.size() && n < 127 && channel[i + n] == channel[i])
+            ++n;
+        return n;
+    };
+    for (std::size_t i = 0; i < channel.size();) {
+        if (std::size_t run = runAt(i); run >= 3) {
+            out += {static_cast<char>(128 + run), static_cast<char>(channel[i])};
+            i += run;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < channel.size() && end - i < 128 && (end == i || runAt(end) < 3))
+            ++end;
+        out.push_back(static_cast<char>(end - i));
+        out.append(channel.begin() + i, channel.begin() + end);
+        i = end;
+    }
+}
+
+}  // namespace
+
+std::string encodeHdr(const Rgba& image) {
+    std::string out = "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\nEXPOSURE=1.0\n\n-Y " +
+                      std::to_string(image.height) + " +X " + std::to_string(image.width) + "\n";
+    for (std::uint32_t y = 0; y < image.height; ++y) {
+        std::vector<std::uint8_t> channels[4];
+        for (std::uint32_t x = 0; x < image.width; ++x) {
+            const std::uint8_t* p = &image.pixels[(std::size_t(y) * image.width + x) * 4];
+            const double largest = std::max({p[0], p[1], p[2]}) / 255.0;
+            int exponent = 0;
+            const double scale = largest > 0 ? std::frexp(largest, &exponent) * 256.0 / largest : 0;
+            for (int c = 0; c < 3; ++c)
+                channels[c].push_back(static_cast<std::uint8_t>(p[c] / 255.0 * scale));
+            channels[3].push_back(static_cast<std::uint8_t>(largest > 0 ? exponent + 128 : 0));
+        }
+        out += {2, 2, static_cast<char>(image.width >> 8), static_cast<char>(image.width & 0xFF)};
+        for (const auto& channel : channels)
+            appendRunLength(out, channel);
+    }
+    return out;
 }
 
 void writeDxt1Dds(const std::string& path, std::uint32_t width, std::uint32_t height,

@@ -21,6 +21,14 @@ void writePng(const std::string& path, const Rgba& image, bool withAlpha = true)
 void writeBmp(const std::string& path, const Rgba& image);   // 24-bit, bottom-up
 void writeTga(const std::string& path, const Rgba& image);   // 32-bit, uncompressed
 void writeJpeg(const std::string& path, const Rgba& image);  // quality 95
+// Netpbm, float map and Radiance files as bytes, so that tests can damage them before writing.
+// `magic` '1' to '7' picks the kind; grey kinds store each pixel's red, bilevel ones store red < 128 as
+// black, PAM stores RGB_ALPHA. Samples are scaled to `maxval` with rounding.
+std::string encodePnm(const Rgba& image, char magic, unsigned maxval = 255);
+// Each channel as value / 255, rows from the bottom; `grey` stores red alone.
+std::string encodePfm(const Rgba& image, bool grey = false, bool littleEndian = true);
+// RGBE as Radiance writes it (channels as value / 255), "-Y h +X w", run-length scanlines.
+std::string encodeHdr(const Rgba& image);
 void writeDxt1Dds(const std::string& path, std::uint32_t width, std::uint32_t height,
                   const std::vector<std::uint8_t>& blocks);
 

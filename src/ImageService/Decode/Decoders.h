@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "ImageService/D3DX.h"
 
@@ -57,6 +58,15 @@ HRESULT decodeTga(ByteView file, const ImageHeader& header, Destination out);
 HRESULT probeDds(ByteView file, ImageHeader* header);
 HRESULT decodeDds(ByteView file, const ImageHeader& header, Destination out);
 
+HRESULT probePnm(ByteView file, ImageHeader* header);  // PBM, PGM, PPM and PAM
+HRESULT decodePnm(ByteView file, const ImageHeader& header, Destination out);
+
+HRESULT probePfm(ByteView file, ImageHeader* header);
+HRESULT decodePfm(ByteView file, const ImageHeader& header, Destination out);
+
+HRESULT probeHdr(ByteView file, ImageHeader* header);  // Radiance RGBE
+HRESULT decodeHdr(ByteView file, const ImageHeader& header, Destination out);
+
 // Little-endian field readers; callers check the offset against the size first.
 inline std::uint16_t readU16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -73,6 +83,18 @@ inline bool sidesAllowed(std::uint64_t width, std::uint64_t height) {
 
 // Notes the cause of a refusal for standard error and gives D3DXERR_INVALIDDATA.
 HRESULT refuse(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A count for a reason, grouped in thousands: "49,152".
+std::string grouped(std::uint64_t count);
+
+// Sides read from text headers (PNM, PFM, HDR) may be any number: D3D_OK when both are 1 to
+// UINT_MAX, which the header can report, otherwise a refusal naming `format` and the sides.
+HRESULT checkDeclaredSides(const char* format, std::uint64_t width, std::uint64_t height);
+
+// a * b, or UINT64_MAX when the product does not fit: for byte counts a file is measured against.
+inline std::uint64_t productOrMax(std::uint64_t a, std::uint64_t b) {
+    return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+}
 
 // Memory one decode may hold at once: the decoded level plus the decoder's own working memory (a
 // progressive JPEG's coefficients). At the largest size (1 GiB of pixels) that leaves 96 MiB, so a

@@ -1,3 +1,4 @@
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 
@@ -14,6 +15,20 @@ HRESULT refuse(const char* format, ...) {
     va_end(values);
     FailureReason::note("%s", text);
     return D3DXERR_INVALIDDATA;
+}
+
+std::string grouped(std::uint64_t count) {
+    std::string digits = std::to_string(count);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
+HRESULT checkDeclaredSides(const char* format, std::uint64_t width, std::uint64_t height) {
+    if (width != 0 && height != 0 && width <= UINT_MAX && height <= UINT_MAX)
+        return D3D_OK;
+    return refuse("damaged %s header: %s x %s pixels", format, grouped(width).c_str(),
+                  grouped(height).c_str());
 }
 
 }  // namespace ImageService::Decode
