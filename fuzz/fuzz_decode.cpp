@@ -8,7 +8,7 @@
 using namespace ImageService;
 
 #ifndef QUILLPACK_FUZZ_FORMAT
-#error "QUILLPACK_FUZZ_FORMAT names the format: Png, Jpeg, Bmp, Tga or Dds"
+#error "QUILLPACK_FUZZ_FORMAT names the format: Png, Jpeg, Bmp, Tga, Dds, Pnm, Pfm or Hdr"
 #endif
 #define QP_JOIN(a, b) a##b
 #define QP_PROBE(format) QP_JOIN(Decode::probe, format)

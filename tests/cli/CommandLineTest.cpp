@@ -124,6 +124,40 @@ TEST_F(CommandLine, EveryInputFormatPacksAndAnAlphaImageWithoutAlphaMakesItOpaqu
         ASSERT_EQ(decoded.pixels[i], 255);
 }
 
+// Any lossless file of a PNG's pixels packs to the PNG's archive, byte for byte; a 16-bit grey file and
+// a Radiance file of the same picture stay within 0.5 dB of it.
+TEST_F(CommandLine, LosslessFormatsGiveThePngsArchive) {
+    Rgba colour = Rgba::pattern(32, 16), grey = colour;
+    for (std::size_t i = 0; i < grey.pixels.size(); i += 4)
+        grey.pixels[i + 1] = grey.pixels[i + 2] = grey.pixels[i];
+    writePng(folder / "colour.png", colour, false);
+    writePng(folder / "grey.png", grey, false);
+    writeBmp(folder / "colour.dib", colour);  // a DIB is a BMP file
+    struct Case {
+        std::string name, bytes, png;
+        bool exact;
+    };
+    for (const Case& c : {Case{"colour.ppm", encodePnm(colour, '6'), "colour.png", true},
+                          Case{"colour.pfm", encodePfm(colour), "colour.png", true},
+                          Case{"colour.dib", "", "colour.png", true},
+                          Case{"grey.pgm", encodePnm(grey, '5'), "grey.png", true},
+                          Case{"grey.pgm", encodePnm(grey, '5', 65535), "grey.png", false},
+                          Case{"colour.hdr", encodeHdr(colour), "colour.png", false}}) {
+        if (!c.bytes.empty())
+            writeFile(folder / c.name, c.bytes);
+        ASSERT_EQ(run({c.png, "png.txd"}).exitCode, 0);
+        RunResult result = run({c.name, "other.txd"});
+        ASSERT_EQ(result.exitCode, 0) << c.name << ": " << result.err;
+        if (c.exact) {
+            EXPECT_EQ(readFile(folder / "other.txd"), readFile(folder / "png.txd")) << c.name;
+            continue;
+        }
+        const Rgba& original = c.png == "grey.png" ? grey : colour;
+        const double fromPng = psnr(original, decodeLevel0(onlyTexture(folder / "png.txd")));
+        EXPECT_NEAR(psnr(original, decodeLevel0(onlyTexture(folder / "other.txd"))), fromPng, 0.5) << c.name;
+    }
+}
+
 TEST_F(CommandLine, Dxt1DdsKeepsItsBlocksExactly) {
     std::vector<std::uint8_t> blocks(8 * 4);
     for (std::size_t i = 0; i < blocks.size(); ++i)
@@ -162,6 +196,8 @@ TEST_F(CommandLine, RefusalsExplainOnStandardErrorAndLeaveNoFile) {
     for (std::size_t at : {jpeg.size() / 2, jpeg.size() / 2 + 5, jpeg.size() / 2 + 9})
         jpeg[at] = '\xFF';  // three damaged bytes in the entropy data
     writeFile(folder / "flipped.jpg", jpeg);
+    writeFile(folder / "anim.gif", "GIF89a\x10\x00\x10\x00");
+    writeFile(folder / "layers.psd", "8BPS\x00\x01");
 
     struct Case {
         std::vector<std::string> arguments;
@@ -177,15 +213,20 @@ TEST_F(CommandLine, RefusalsExplainOnStandardErrorAndLeaveNoFile) {
           Case{{"high.jpg", "keep.txd"}, "Texture height for high is not a power of two: 16385"},
           // After the log line, the cause the reader found.
           Case{{"junk.png", "keep.txd"},
-               "Unable to get information for texture file junk.png: not a PNG, JPEG, BMP, TGA or DDS image"},
+               "Unable to get information for texture file junk.png: not a PNG, JPEG, BMP, TGA, DDS, PNM, "
+               "PFM or HDR image"},
           Case{{"cut.png", "keep.txd"}, "Unable to get information for texture file cut.png: truncated PNG"},
+          Case{{"anim.gif", "keep.txd"},
+               "texture file anim.gif: not a PNG, JPEG, BMP, TGA, DDS, PNM, PFM or HDR image"},
+          Case{{"tex.png", "keep.txd", "layers.psd"}, "alpha file layers.psd: not a PNG, JPEG"},
           Case{{"damaged.png", "keep.txd"},
                "TXD::TXDArchive::addTexture(2021) - Surface copy for new texture failed: damaged PNG"},
           Case{{"crc.png", "keep.txd"}, "Surface copy for new texture failed: PNG chunk CRC mismatch"},
           Case{{"flipped.jpg", "keep.txd"}, "Surface copy for new texture failed: Corrupt JPEG data"},
           Case{{"tex.png", "keep.txd", "small.png"}, "with alpha small because image width is different"},
           Case{{"tex.png", "keep.txd", "junk.png"},
-               "Unable to get information for alpha file junk.png: not a PNG, JPEG, BMP, TGA or DDS image"},
+               "Unable to get information for alpha file junk.png: not a PNG, JPEG, BMP, TGA, DDS, PNM, PFM "
+               "or HDR image"},
           // An alpha image with an empty name is shown as the texture's name with a suffix.
           Case{{"tex.png", "keep.txd", ".png"},
                "Unable to add the texture tex with alpha tex_a because image height is different"}}) {
@@ -198,7 +239,7 @@ TEST_F(CommandLine, RefusalsExplainOnStandardErrorAndLeaveNoFile) {
         EXPECT_EQ(readFile(folder / "keep.txd"), "previous archive");
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}),
-              15);  // no temporary left
+              17);  // no temporary left
 }
 
 TEST_F(CommandLine, PathsAsUsersTypeThem) {

@@ -66,9 +66,13 @@ TEST_F(HostileInput, MutantsOfEveryFormatEndCleanly) {
     for (std::size_t i = 0; i < blocks.size(); ++i)
         blocks[i] = static_cast<std::uint8_t>(i * 131);
     writeDxt1Dds(folder / "src.dds", 32, 32, blocks);
+    writeFile(folder / "src.ppm", encodePnm(image, '7'));
+    writeFile(folder / "src.pfm", encodePfm(image));
+    writeFile(folder / "src.hdr", encodeHdr(image));
 
     std::mt19937 random(20261206);
-    for (const char* name : {"src.png", "src.bmp", "src.tga", "src.jpg", "src.dds"}) {
+    for (const char* name :
+         {"src.png", "src.bmp", "src.tga", "src.jpg", "src.dds", "src.ppm", "src.pfm", "src.hdr"}) {
         const std::string original = readFile(folder / name);
         std::vector<std::string> mutants;
         for (int cut = 1; cut <= 24; ++cut)
