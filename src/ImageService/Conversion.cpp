@@ -5,32 +5,89 @@
 #include "ImageService/TestSeams.h"
 
 namespace ImageService {
+namespace {
+
+// Rows [top, bottom) of a level. Rectangles are only ever whole-width bands of rows (the alpha merge
+// works band by band), and a band of a block-compressed level starts on a row of blocks.
+struct Band {
+    UINT top = 0;
+    UINT bottom = 0;
+    UINT rows() const { return bottom - top; }
+};
+
+bool bandOf(const RECT* rect, IDirect3DTexture9& texture, UINT level, Band* band) {
+    const UINT width = texture.width(level), height = texture.height(level);
+    if (!rect) {
+        *band = Band{0, height};
+        return true;
+    }
+    if (rect->left != 0 || rect->right < 0 || static_cast<UINT>(rect->right) != width || rect->top < 0 ||
+        rect->bottom <= rect->top || static_cast<UINT>(rect->bottom) > height) {
+        return false;
+    }
+    *band = Band{static_cast<UINT>(rect->top), static_cast<UINT>(rect->bottom)};
+    const bool blocks = formatInfo(texture.format())->blockCompressed;
+    return !blocks || (band->top % 4 == 0 && (band->bottom % 4 == 0 || band->bottom == height));
+}
+
+// The first byte of a band: block levels are stored as rows of 4x4 blocks.
+std::uint8_t* bandBytes(IDirect3DTexture9& texture, UINT level, const Band& band) {
+    const D3DFORMAT format = texture.format();
+    const UINT rowUnits = formatInfo(format)->blockCompressed ? band.top / 4 : band.top;
+    return texture.levelBytes(level) + *rowPitch(format, texture.width(level)) * rowUnits;
+}
+
+std::size_t bandSize(IDirect3DTexture9& texture, UINT level, const Band& band) {
+    const std::uint8_t* end = band.bottom == texture.height(level)
+                                  ? texture.levelBytes(level) + texture.levelSize(level)
+                                  : bandBytes(texture, level, Band{band.bottom, band.bottom});
+    return static_cast<std::size_t>(end - bandBytes(texture, level, band));
+}
+
+bool convertBand(IDirect3DTexture9& from, UINT fromLevel, const Band& fromBand, IDirect3DTexture9& to,
+                 UINT toLevel, const Band& toBand, DWORD colorKey) {
+    if (from.format() == to.format() && colorKey == 0) {
+        // A straight copy keeps DXT blocks exactly as they are instead of compressing them again.
+        std::memmove(bandBytes(to, toLevel, toBand), bandBytes(from, fromLevel, fromBand),
+                     bandSize(to, toLevel, toBand));
+        return true;
+    }
+    return convertLevel(from.format(), bandBytes(from, fromLevel, fromBand), to.format(),
+                        bandBytes(to, toLevel, toBand), from.width(fromLevel), fromBand.rows(), colorKey);
+}
+
+}  // namespace
+
 HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* destinationPalette,
                                    const RECT* destinationRect, IDirect3DSurface9* source,
                                    const void* sourcePalette, const RECT* sourceRect, DWORD /*filter*/,
                                    DWORD colorKey) {
     if (HRESULT fault = TestSeams::takeFault(Operation::LoadSurfaceFromSurface); FAILED(fault))
         return fault;
-    // Only whole surfaces of palette-free formats are ever converted, and nothing is scaled, so the
-    // filter never has work to do.
-    if (!destination || !source || destinationPalette || sourcePalette || destinationRect || sourceRect) {
+    // Only palette-free formats are ever converted, and nothing is scaled, so the filter never has
+    // work to do.
+    if (!destination || !source || destinationPalette || sourcePalette)
         return D3DERR_INVALIDCALL;
-    }
     IDirect3DTexture9& to = *destination->texture();
     IDirect3DTexture9& from = *source->texture();
     const UINT toLevel = destination->level();
     const UINT fromLevel = source->level();
-    const UINT width = from.width(fromLevel);
-    const UINT height = from.height(fromLevel);
-    if (to.width(toLevel) != width || to.height(toLevel) != height)
-        return D3DERR_INVALIDCALL;
-    if (to.isLocked(toLevel) || from.isLocked(fromLevel))
-        return D3DERR_INVALIDCALL;
-
-    if (&to == &from && toLevel == fromLevel && colorKey == 0)
-        return D3D_OK;
     if (!formatInfo(from.format()) || !formatInfo(to.format()))
         return D3DERR_INVALIDCALL;
+    Band toBand, fromBand;
+    if (!bandOf(destinationRect, to, toLevel, &toBand) || !bandOf(sourceRect, from, fromLevel, &fromBand) ||
+        to.width(toLevel) != from.width(fromLevel) || toBand.rows() != fromBand.rows()) {
+        return D3DERR_INVALIDCALL;
+    }
+    if (to.isLocked(toLevel) || from.isLocked(fromLevel))
+        return D3DERR_INVALIDCALL;
+    const bool wholeLevels = toBand.rows() == to.height(toLevel) && fromBand.rows() == from.height(fromLevel);
+    if (&to == &from && toLevel == fromLevel) {
+        if (wholeLevels && colorKey == 0)
+            return D3D_OK;
+        if (!wholeLevels)
+            return D3DERR_INVALIDCALL;  // overlapping bands of one level
+    }
 
     // A block level that still has the pixels it was made from is read from those, so colour is
     // compressed once however often the level is converted back and forth (the alpha merge does).
@@ -45,20 +102,37 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* d
     }
     origin->AddRef();  // the write below may drop the last other reference to it
     HRESULT result = D3D_OK;
-    if (origin->format() == to.format() && colorKey == 0) {
-        // A straight copy keeps DXT blocks exactly as they are instead of compressing them again.
-        std::memmove(to.levelBytes(toLevel), origin->levelBytes(originLevel), to.levelSize(toLevel));
-    } else if (!convertLevel(origin->format(), origin->levelBytes(originLevel), to.format(),
-                             to.levelBytes(toLevel), width, height, colorKey)) {
-        result = E_OUTOFMEMORY;
+
+    // A band written into a block level whose exact pixels nobody else holds goes into those pixels
+    // too, and the band is compressed from them: the level keeps exact pixels for every row, so a
+    // merge done band by band compresses colour once, as a merge of whole images does.
+    UINT pairedLevel = 0;
+    IDirect3DTexture9* paired = wholeLevels || colorKey != 0 || formatInfo(origin->format())->blockCompressed
+                                    ? nullptr
+                                    : to.soleExactPixels(toLevel, &pairedLevel);
+    if (paired && paired == origin)
+        paired = nullptr;  // reading and writing the same pixels: nothing to pair
+    if (paired) {
+        paired->markWritten(pairedLevel);
+        if (!convertBand(*origin, originLevel, fromBand, *paired, pairedLevel, toBand, 0) ||
+            !convertBand(*paired, pairedLevel, toBand, to, toLevel, toBand, 0)) {
+            result = E_OUTOFMEMORY;
+        }
+        to.exactPixelsRewritten(toLevel);
+        if (FAILED(result))
+            to.markWritten(toLevel);
+        origin->Release();
+        return result;
     }
 
+    if (!convertBand(*origin, originLevel, fromBand, to, toLevel, toBand, colorKey))
+        result = E_OUTOFMEMORY;
     UINT keptLevel = 0;
     IDirect3DTexture9* kept = origin == &from ? from.exactPixels(fromLevel, &keptLevel) : nullptr;
     if (kept)
         kept->AddRef();
     to.markWritten(toLevel);
-    if (SUCCEEDED(result) && colorKey == 0) {
+    if (SUCCEEDED(result) && colorKey == 0 && wholeLevels) {
         if (kept)
             to.keepExactPixels(toLevel, kept, keptLevel);  // a block copy carries the source's pixels along
         else if (formatInfo(to.format())->blockCompressed)

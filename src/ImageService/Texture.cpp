@@ -163,6 +163,20 @@ IDirect3DTexture9* IDirect3DTexture9::exactPixels(UINT level, UINT* sourceLevel)
     return exact.texture;
 }
 
+IDirect3DTexture9* IDirect3DTexture9::soleExactPixels(UINT level, UINT* sourceLevel) {
+    IDirect3DTexture9* exact = exactPixels(level, sourceLevel);
+    return exact && exact->referenceCount() == 1 ? exact : nullptr;
+}
+
+void IDirect3DTexture9::exactPixelsRewritten(UINT level) {
+    if (level >= levels.size())
+        return;
+    ++levels[level].generation;  // its own bytes changed too: a reader of them must know
+    ExactSource& exact = levels[level].exact;
+    if (exact.texture)
+        exact.generation = exact.texture->levels[exact.level].generation;
+}
+
 IDirect3DSurface9::IDirect3DSurface9(IDirect3DTexture9* texture, UINT level)
     : owner(texture), levelIndex(level) {
     owner->AddRef();

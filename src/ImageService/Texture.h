@@ -56,6 +56,11 @@ public:
     void keepExactPixels(UINT level, IDirect3DTexture9* source, UINT sourceLevel);
     // The uncompressed level this level was made from, while it still holds; else nullptr.
     IDirect3DTexture9* exactPixels(UINT level, UINT* sourceLevel);
+    // For a write into part of the level: its exact pixels when only this level holds them (nobody
+    // else can see them change), so that the writer updates them too and then calls
+    // exactPixelsRewritten; nullptr otherwise, and the write drops them as any other does.
+    IDirect3DTexture9* soleExactPixels(UINT level, UINT* sourceLevel);
+    void exactPixelsRewritten(UINT level);
     // Every write into a level goes through here (locks included): it drops the level's kept pixels
     // and invalidates any reference other levels keep to this one.
     void markWritten(UINT level);

@@ -12,6 +12,8 @@ class IUnknown {
 public:
     ULONG AddRef() { return ++references; }
     ULONG Release();
+    // For the service's own bookkeeping: whether anyone but the asker holds the object.
+    ULONG referenceCount() const { return references; }
 
     static std::size_t liveCount();
 

@@ -1,6 +1,7 @@
 // Merging an alpha image into level 0 of a record's texture: the alpha byte of each pixel of the
 // alpha image replaces the texture's alpha; red, green and blue stay. Both sides are worked on as
-// 32-bit R,G,B,A copies and the result is converted back into the texture's own format.
+// 32-bit R,G,B,A copies, a band of rows at a time, and each merged band is converted back into the
+// texture's own format.
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
 #include "ImageService/D3DX.h"
@@ -20,9 +21,41 @@ void logError(const char* function, int line, const char* format, const char* te
     MessageLog::getInstance()->logMessage(MessageLog::Error, format, kFile, function, line, text);
 }
 
+// The merge works on bands of rows of about this many bytes, so its working textures stay small
+// whatever the image's size; 4 rows at least, one row of blocks.
+constexpr std::size_t kBandBytes = std::size_t{8} << 20;
+
+UINT bandRows(UINT width, UINT height) {
+    std::size_t rows = kBandBytes / (std::size_t{width} * 4) / 4 * 4;
+    if (rows < 4)
+        rows = 4;
+    return rows < height ? static_cast<UINT>(rows) : height;
+}
+
+// Level 0 rows [top, bottom) of `source` onto level 0 rows [destinationTop, ...) of `destination`.
+bool copyRows(Texture* source, UINT sourceTop, Texture* destination, UINT destinationTop, UINT width,
+              UINT rows) {
+    IDirect3DSurface9* from = nullptr;
+    IDirect3DSurface9* to = nullptr;
+    bool copied = false;
+    if (SUCCEEDED(source->GetSurfaceLevel(0, &from)) && SUCCEEDED(destination->GetSurfaceLevel(0, &to))) {
+        RECT fromRect{0, static_cast<std::int32_t>(sourceTop), static_cast<std::int32_t>(width),
+                      static_cast<std::int32_t>(sourceTop + rows)};
+        RECT toRect{0, static_cast<std::int32_t>(destinationTop), static_cast<std::int32_t>(width),
+                    static_cast<std::int32_t>(destinationTop + rows)};
+        copied = SUCCEEDED(
+            D3DXLoadSurfaceFromSurface(to, nullptr, &toRect, from, nullptr, &fromRect, D3DX_FILTER_NONE, 0));
+    }
+    if (from)
+        from->Release();
+    if (to)
+        to->Release();
+    return copied;
+}
+
 // Writes the alpha of each alpha pixel into the matching colour pixel, working on the locked levels
-// directly: one pass, no extra copies of either image.
-bool mergeAlpha(Texture* alphaValues, Texture* mixer, std::int64_t pixelCount) {
+// directly: one pass, no extra copies of either band.
+bool mergeAlpha(Texture* alphaValues, Texture* mixer, std::size_t pixelCount) {
     D3DLOCKED_RECT alphaLock;
     if (FAILED(alphaValues->LockRect(0, &alphaLock, nullptr, 0)))
         return false;
@@ -33,7 +66,7 @@ bool mergeAlpha(Texture* alphaValues, Texture* mixer, std::int64_t pixelCount) {
     }
     const auto* alpha = static_cast<const std::uint8_t*>(alphaLock.pBits);
     auto* colour = static_cast<std::uint8_t*>(mixerLock.pBits);
-    for (std::int64_t i = 0; i < pixelCount; ++i)
+    for (std::size_t i = 0; i < pixelCount; ++i)
         colour[4 * i + 3] = alpha[4 * i + 3];
     mixer->UnlockRect(0);
     alphaValues->UnlockRect(0);
@@ -93,57 +126,63 @@ bool TXDArchive::addAlphaChannelFromTexture(Device*& device, TextureRecord& reco
     MessageLog::getInstance()->logMessage(MessageLog::Info, "--- JUST GOT CALLED -- ", kFile, kFromTexture,
                                           1212);
 
-    // Sizes come from the record; a negative one (a corrupt record) makes no working texture.
+    // Sizes come from the record; a negative one (a corrupt record) makes no working texture. The
+    // working textures hold one band of rows each, not the whole image: the merge runs band by band,
+    // so it costs a few megabytes beside the two images whatever their size.
     UINT workingWidth = static_cast<UINT>(width < 0 ? 0 : width);
     UINT workingHeight = static_cast<UINT>(height < 0 ? 0 : height);
+    UINT rows = bandRows(workingWidth, workingHeight);
 
     Texture* alphaValues = nullptr;
-    HRESULT created = D3DXCreateTexture(device, workingWidth, workingHeight, 1, 0, kWorkingFormat,
-                                        D3DPOOL_MANAGED, &alphaValues);
+    HRESULT created =
+        D3DXCreateTexture(device, workingWidth, rows, 1, 0, kWorkingFormat, D3DPOOL_MANAGED, &alphaValues);
     if (FAILED(created)) {
         logTextureCreateError(created, "None");
         logError(kFromTexture, 1228,
                  "Unable to complete the add alpha channel, create alpha value texture failed");
         return false;
     }
-    if (!surfaceCopy(alphaTexture, alphaValues)) {
-        logError(kFromTexture, 1235, "Surface copy of source alpha onto colour value alpha failed");
-        alphaValues->Release();
-        return false;
-    }
-
+    // Each band: the alpha image's rows and the texture's rows into the working textures, alpha bytes
+    // across, the merged rows back into the texture. The last band may be shorter: it uses the top of
+    // the working textures. The mixer is made after the first alpha band is in, as a merge of whole
+    // images makes it after the alpha copy. A failure in a later band (only an allocation or a lock
+    // can fail there) leaves the earlier bands merged; addTexture then drops the whole record.
     Texture* mixer = nullptr;
-    created =
-        D3DXCreateTexture(device, workingWidth, workingHeight, 1, 0, kWorkingFormat, D3DPOOL_MANAGED, &mixer);
-    if (FAILED(created)) {
-        logTextureCreateError(created, "None");
-        logError(kFromTexture, 1257, "Unable to complete the add alpha channel, create mixer texture failed");
-        alphaValues->Release();
-        return false;
-    }
-    if (!surfaceCopy(record.texture, mixer)) {
-        logError(kFromTexture, 1268, "Unable to copy the source texture onto the mixer texture");
-        alphaValues->Release();
-        mixer->Release();
-        return false;
+    for (UINT top = 0; top < workingHeight; top += rows) {
+        const UINT count = workingHeight - top < rows ? workingHeight - top : rows;
+        const char* failure = nullptr;
+        int line = 0;
+        if (!copyRows(alphaTexture, top, alphaValues, 0, workingWidth, count)) {
+            failure = "Surface copy of source alpha onto colour value alpha failed";
+            line = 1235;
+        } else if (!mixer && FAILED(created = D3DXCreateTexture(device, workingWidth, rows, 1, 0,
+                                                                kWorkingFormat, D3DPOOL_MANAGED, &mixer))) {
+            mixer = nullptr;
+            logTextureCreateError(created, "None");
+            failure = "Unable to complete the add alpha channel, create mixer texture failed";
+            line = 1257;
+        } else if (!copyRows(record.texture, top, mixer, 0, workingWidth, count)) {
+            failure = "Unable to copy the source texture onto the mixer texture";
+            line = 1268;
+        } else if (!mergeAlpha(alphaValues, mixer, std::size_t{workingWidth} * count)) {
+            failure = "Unable to lock the textures for the alpha merge";
+            line = 1290;
+        } else if (!copyRows(mixer, 0, record.texture, top, workingWidth, count)) {
+            failure = "Unable to copy the mixer onto the source texture";
+            line = 1329;
+        }
+        if (failure) {
+            logError(kFromTexture, line, failure);
+            alphaValues->Release();
+            if (mixer)
+                mixer->Release();
+            return false;
+        }
     }
 
-    std::int64_t pixelCount = static_cast<std::int64_t>(width) * height;
-    if (pixelCount > 0 && !mergeAlpha(alphaValues, mixer, pixelCount)) {
-        logError(kFromTexture, 1290, "Unable to lock the textures for the alpha merge");
-        alphaValues->Release();
-        mixer->Release();
-        return false;
-    }
-
-    if (!surfaceCopy(mixer, record.texture)) {
-        logError(kFromTexture, 1329, "Unable to copy the mixer onto the source texture");
-        alphaValues->Release();
-        mixer->Release();
-        return false;
-    }
     alphaValues->Release();
-    mixer->Release();
+    if (mixer)
+        mixer->Release();
     changed = true;
     return true;
 }

@@ -98,7 +98,9 @@ TEST_F(ConversionTest, RefusesWhatItCannotDoAndLeavesTheDestination) {
     destination->GetSurfaceLevel(0, &to);
     source->GetSurfaceLevel(0, &from);
     Ref<IDirect3DSurface9> ownTo(to), ownFrom(from);
-    const RECT rect{0, 0, 4, 4};
+    // Rectangles may only be whole-width bands of rows, on rows of blocks for a block level, with the
+    // same number of rows on both sides.
+    const RECT narrow{0, 0, 2, 4}, offBlocks{0, 1, 4, 3}, shorter{0, 0, 4, 2};
     const std::uint8_t palette[1024] = {};
     auto load = [](IDirect3DSurface9* to, const void* toPalette, const RECT* toRect, IDirect3DSurface9* from,
                    const void* fromPalette, const RECT* fromRect) {
@@ -108,8 +110,9 @@ TEST_F(ConversionTest, RefusesWhatItCannotDoAndLeavesTheDestination) {
     EXPECT_EQ(load(to, nullptr, nullptr, nullptr, nullptr, nullptr), D3DERR_INVALIDCALL);
     EXPECT_EQ(load(to, palette, nullptr, from, nullptr, nullptr), D3DERR_INVALIDCALL);
     EXPECT_EQ(load(to, nullptr, nullptr, from, palette, nullptr), D3DERR_INVALIDCALL);
-    EXPECT_EQ(load(to, nullptr, &rect, from, nullptr, nullptr), D3DERR_INVALIDCALL);
-    EXPECT_EQ(load(to, nullptr, nullptr, from, nullptr, &rect), D3DERR_INVALIDCALL);
+    EXPECT_EQ(load(to, nullptr, &narrow, from, nullptr, &narrow), D3DERR_INVALIDCALL);
+    EXPECT_EQ(load(to, nullptr, &offBlocks, from, nullptr, &offBlocks), D3DERR_INVALIDCALL);
+    EXPECT_EQ(load(to, nullptr, nullptr, from, nullptr, &shorter), D3DERR_INVALIDCALL);
     EXPECT_EQ(convert(wider.get(), source.get(), D3DX_FILTER_NONE), D3DERR_INVALIDCALL);
     EXPECT_EQ(convert(wider.get(), source.get(), D3DX_DEFAULT), D3DERR_INVALIDCALL);
     // A locked level on either side.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -229,6 +230,48 @@ std::string encodeHdr(const Rgba& image) {
             appendRunLength(out, channel);
     }
     return out;
+}
+
+void writeFlatPng(const std::string& path, std::uint32_t width, std::uint32_t height, std::uint8_t grey,
+                  std::uint8_t alpha) {
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    FILE* file = std::fopen(path.c_str(), "wb");
+    spng_ihdr ihdr{};
+    ihdr.width = width;
+    ihdr.height = height;
+    ihdr.bit_depth = 8;
+    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+    std::vector<std::uint8_t> row(std::size_t{width} * 4, grey);
+    for (std::size_t i = 3; i < row.size(); i += 4)
+        row[i] = alpha;
+    int status =
+        !file || spng_set_png_file(ctx, file) || spng_set_ihdr(ctx, &ihdr) ||
+        spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 1) ||
+        spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
+    for (std::uint32_t y = 0; status == 0 && y < height; ++y)
+        status = spng_encode_row(ctx, row.data(), row.size());
+    spng_ctx_free(ctx);
+    if (file)
+        std::fclose(file);
+    if (status != SPNG_EOI)
+        throw std::runtime_error("png encode failed");
+}
+
+void writeProgressiveJpegBomb(const std::string& path, std::uint32_t width, std::uint32_t height) {
+    tjhandle handle = tjInitCompress();
+    std::vector<std::uint8_t> cmyk(8 * 8 * 4, 100);
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    tjCompress2(handle, cmyk.data(), 8, 0, 8, TJPF_CMYK, &jpeg, &size, TJSAMP_444, 90, TJFLAG_PROGRESSIVE);
+    std::string bytes(reinterpret_cast<char*>(jpeg), size);
+    tjFree(jpeg);
+    tjDestroy(handle);
+    const std::size_t frame = bytes.find("\xFF\xC2");  // progressive frame header: height, then width
+    bytes[frame + 5] = static_cast<char>(height >> 8);
+    bytes[frame + 6] = static_cast<char>(height & 0xFF);
+    bytes[frame + 7] = static_cast<char>(width >> 8);
+    bytes[frame + 8] = static_cast<char>(width & 0xFF);
+    writeFile(path, bytes);
 }
 
 void writeDxt1Dds(const std::string& path, std::uint32_t width, std::uint32_t height,

@@ -63,12 +63,13 @@ RunResult runQuillpack(const std::vector<std::string>& arguments, const std::str
         fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
     int status = 0;
     bool signalled = false;
+    rusage usage{};
     auto started = std::chrono::steady_clock::now();
     for (;;) {
         char chunk[65536];
         for (ssize_t got; pipeFds[0] >= 0 && (got = read(pipeFds[0], chunk, sizeof chunk)) > 0;)
             result.out.append(chunk, static_cast<std::size_t>(got));
-        if (waitpid(child, &status, WNOHANG) == child)
+        if (wait4(child, &status, WNOHANG, &usage) == child)
             break;
         auto elapsed = std::chrono::steady_clock::now() - started;
         if (!signalled && limits.killAfterMillis >= 0 &&
@@ -78,7 +79,7 @@ RunResult runQuillpack(const std::vector<std::string>& arguments, const std::str
         }
         if (elapsed >= std::chrono::seconds(limits.hangSeconds)) {
             kill(child, SIGKILL);
-            waitpid(child, &status, 0);
+            wait4(child, &status, 0, &usage);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -91,6 +92,7 @@ RunResult runQuillpack(const std::vector<std::string>& arguments, const std::str
     }
     close(outFd);
     close(errFd);
+    result.peakKilobytes = usage.ru_maxrss;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     if (limits.standardOutput == StandardOutput::File)
         result.out = readFile(outTemplate);

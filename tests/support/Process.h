@@ -8,6 +8,7 @@ struct RunResult {
     int exitCode = -1;  // 128 + signal when it was killed
     std::string out;
     std::string err;
+    long peakKilobytes = 0;  // the child's peak resident memory
 };
 
 // What the child's standard output is: a file (the default), a pipe read to its end, a pipe whose

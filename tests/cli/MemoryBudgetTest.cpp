@@ -1,0 +1,61 @@
+// Peak memory of whole runs at the largest size, each in its own process: an image of 16384 x 16384
+// costs 1 GiB decoded, and a run may hold no more than that image (twice with an alpha image), its
+// blocks and small working buffers. Inputs that would need more (decompression bombs) are refused
+// before their memory is touched.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "support/ImageFiles.h"
+#include "support/Process.h"
+#include "support/TempFolder.h"
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+TEST(MemoryBudget, LargestImagesStayWithinTheirPeakAndBombsAreRefusedEarly) {
+    // Under AddressSanitizer every allocation carries shadow memory and quarantine: peak resident
+    // memory there says nothing about the tool's own.
+    if (kAddressSanitizer)
+        GTEST_SKIP() << "resident memory is not the tool's own under AddressSanitizer";
+    TempFolder folder;
+    writeFlatPng(folder / "texture.png", 16384, 16384, 128, 255);
+    writeFlatPng(folder / "mask.png", 16384, 16384, 0, 100);
+    writeProgressiveJpegBomb(folder / "bomb.jpg", 16384, 16384);
+    writeProgressiveJpegBomb(folder / "mask.jpg", 16384, 16384);
+
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+        const char* reason;  // on standard error, for a refusal
+        long maxMegabytes;
+    };
+    const Case cases[] = {
+        {{"texture.png", "out.txd"}, 0, "", 1400},
+        {{"texture.png", "out.txd", "mask.png"}, 0, "", 2600},
+        {{"bomb.jpg", "out.txd"}, 1, "progressive JPEG too large to decode", 100},
+        {{"texture.png", "out.txd", "mask.jpg"}, 1, "progressive JPEG too large to decode", 1400},
+    };
+    for (const Case& c : cases) {
+        RunResult result = runQuillpack(c.arguments, folder.path(), RunLimits{-1, 290, -1});
+        const std::string what = c.arguments[0] + (c.arguments.size() > 2 ? " + " + c.arguments[2] : "");
+        EXPECT_EQ(result.exitCode, c.exitCode) << what << "\n" << result.err;
+        EXPECT_NE(result.err.find(c.reason), std::string::npos) << what << "\n" << result.err;
+        const long megabytes = result.peakKilobytes * 1024 / 1000000;  // ru_maxrss counts KiB
+        EXPECT_LE(megabytes, c.maxMegabytes) << what;
+        std::printf("peak resident memory for %s: %ld MB\n", what.c_str(), megabytes);
+    }
+}
+
+}  // namespace
