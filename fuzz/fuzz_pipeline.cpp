@@ -1,9 +1,9 @@
 // The whole job on arbitrary file bytes: read the header, add the texture (DXT1, or DXT3 with the
 // same file as its alpha image), save the archive. Whatever the bytes, the run must end cleanly.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <random>
 #include <string>
 
 #include "ImageService/D3DX.h"
@@ -16,8 +16,12 @@ namespace {
 struct Setup {
     IDirect3D9* direct3D = Direct3DCreate9(D3D_SDK_VERSION);
     IDirect3DDevice9* device = nullptr;
-    std::string input = "/tmp/quillpack-fuzz-" + std::to_string(getpid()) + ".img";
-    std::string output = "/tmp/quillpack-fuzz-" + std::to_string(getpid()) + ".txd";
+    // A name of its own, so that runs side by side never share their files.
+    std::string stem = (std::filesystem::temp_directory_path() /
+                        ("quillpack-fuzz-" + std::to_string(std::random_device{}())))
+                           .string();
+    std::string input = stem + ".img";
+    std::string output = stem + ".txd";
     Setup() {
         D3DPRESENT_PARAMETERS parameters{};
         direct3D->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, 0, &parameters, &device);
@@ -43,5 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         archive.saveFile(setup.output, 0);
     }
     std::remove(setup.output.c_str());
+    std::remove(setup.input.c_str());
     return 0;
 }
