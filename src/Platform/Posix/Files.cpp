@@ -324,9 +324,18 @@ bool DirectFile::fail(const std::string& reason) {
 bool DirectFile::open(const std::string& path) {
     why.clear();
     // Non-blocking only for the open itself, so a pipe without a reader refuses instead of hanging.
-    int fd = ::open(nativePath(path).c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return fail(errno == ENXIO ? std::string("no process is reading the FIFO") : std::strerror(errno));
+    const std::string native = nativePath(path);
+    int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        int code = errno;
+        struct stat status {};
+        // ENXIO's own text ("No such device or address") says nothing useful about either case.
+        if (code == ENXIO && ::stat(native.c_str(), &status) == 0 && S_ISFIFO(status.st_mode))
+            return fail("no process is reading the FIFO");
+        if (code == ENXIO && S_ISSOCK(status.st_mode))
+            return fail("a socket cannot be opened as a file");
+        return fail(std::strerror(code));
+    }
     handle = fd;
     int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)

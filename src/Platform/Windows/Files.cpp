@@ -21,13 +21,6 @@ std::intptr_t fromHandle(HANDLE handle) {
     return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(handle);
 }
 
-std::wstring folderOf(const std::wstring& path) {
-    std::wstring::size_type slash = path.find_last_of(L"\\/");
-    if (slash == std::wstring::npos)
-        return L".";
-    return path.substr(0, slash + 1 == 1 ? 1 : slash);
-}
-
 std::wstring nameOf(const std::wstring& path) {
     std::wstring::size_type slash = path.find_last_of(L"\\/:");
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
@@ -99,11 +92,12 @@ bool notFound(DWORD code) {
 // by the process and a counter here.
 std::wstring temporaryFor(const std::wstring& target, unsigned attempt) {
     std::wstring name = nameOf(target);
+    // The folder part is kept as written, separator and drive included.
+    std::wstring folder = target.substr(0, target.size() - name.size());
     if (name.size() > 200)
         name = L"quillpack";
-    std::wstring folder = folderOf(target);
-    std::wstring prefix = (folder == L"." ? std::wstring() : folder + L"\\") + L"." + name + L".";
-    return prefix + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
+    return folder + L"." + name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+           std::to_wstring(attempt);
 }
 
 }  // namespace
