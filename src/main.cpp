@@ -29,7 +29,6 @@ void printBanner() {
     Console::print("---------------------------------------------------------------------------\n");
 }
 
-// `firstReason` skips lines that only switched optional features off (the render extras' resources).
 // Writing the archive over an input image would destroy the user's picture for a file they can remake.
 bool overwritesAnInput(const std::string& outputPath, const std::string& texturePath,
                        const std::string& alphaPath) {
@@ -55,6 +54,7 @@ bool consoleDelivered() {
     return false;
 }
 
+// `firstReason` skips lines that only switched optional features off (the render extras' resources).
 int fail(std::size_t firstReason = 0) {
     consoleDelivered();
     // Standard output's last line has no newline; on a terminal the reasons start on a line of their own.
