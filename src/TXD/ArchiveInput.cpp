@@ -14,8 +14,9 @@ bool readDictionaryBytes(const std::string& path, std::int32_t position, std::ve
         return false;
     }
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) {
-        reason = "not a regular file";
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (!std::filesystem::is_regular_file(status)) {
+        reason = std::filesystem::exists(status) ? "not a regular file" : "no such file";
         return false;
     }
     const std::uintmax_t fileSize = std::filesystem::file_size(path, error);
@@ -32,6 +33,11 @@ bool readDictionaryBytes(const std::string& path, std::int32_t position, std::ve
     std::uint8_t header[Layout::kChunkHeaderBytes];
     in.seekg(static_cast<std::streamoff>(start));
     in.read(reinterpret_cast<char*>(header), sizeof header);
+    const std::uint32_t type = Layout::getU32(header + Layout::kChunkType.offset);
+    if (in && type != Layout::kChunkTextureDictionary) {
+        reason = "not a texture dictionary";
+        return false;
+    }
     const std::uint64_t stated = Layout::getU32(header + Layout::kChunkSize.offset);
     const std::uint64_t available = fileSize - start - Layout::kChunkHeaderBytes;
     if (!in || stated > available) {

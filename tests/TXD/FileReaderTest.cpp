@@ -154,7 +154,7 @@ TEST_F(FileReaderTest, HostileArchivesAreRefusedWithTheirReason) {
         return [=](std::string& b) { b.at(at) = char(value), b.at(at + 1) = char(value >> 8); };
     };
     const Case cases[] = {
-        {"not a dictionary", setU32(0, 0x17), "has type 0x17 where 0x16 belongs"},
+        {"not a dictionary", setU32(0, 0x17), "not a texture dictionary"},
         {"dictionary larger than the file", addU32(4, 1), "the dictionary states"},
         {"dictionary smaller than its content", addU32(4, -1u), "chunk header at offset"},
         {"count in the billions", setU32(24, 0xFFFFFFFF), "4294967295 textures cannot fit"},
