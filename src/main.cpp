@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Cli/Modes.h"
 #include "Common/Console.h"
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
@@ -86,6 +87,8 @@ int main(int argc, char** argv) {
     words.push_back(nullptr);
     argc = static_cast<int>(arguments.size());
     argv = words.data();
+    if (argc > 1 && Cli::isModeOption(arguments[1]))
+        return Cli::runMode(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
 
     if (argc >= 3 && Platform::isStandardOutput(argv[2]))
         Console::divertToStandardError();

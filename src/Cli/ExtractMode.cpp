@@ -1,0 +1,89 @@
+// --extract <archive.txd> <folder>: level 0 of every texture as an RGBA PNG in the folder, named by the
+// rule in ExtractNames.h. One line per file written goes to standard output.
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Cli/ExtractNames.h"
+#include "Cli/Modes.h"
+#include "Cli/PngFile.h"
+#include "Cli/Report.h"
+#include "ImageService/D3DX.h"
+#include "TXD/TXDArchive.h"
+
+namespace Cli {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace ImageService;
+
+// Level 0 of any record's texture as R, G, B, A bytes: blocks decoded, palettes already resolved.
+bool rgbaOf(IDirect3DTexture9* texture, std::vector<std::uint8_t>& pixels) {
+    IDirect3DTexture9* plain = nullptr;
+    if (!texture || FAILED(IDirect3DTexture9::create(texture->width(), texture->height(), 1, 0,
+                                                     D3DFMT_A8B8G8R8, D3DPOOL_MANAGED, &plain)))
+        return false;
+    IDirect3DSurface9* from = nullptr;
+    IDirect3DSurface9* to = nullptr;
+    bool converted = SUCCEEDED(texture->GetSurfaceLevel(0, &from)) &&
+                     SUCCEEDED(plain->GetSurfaceLevel(0, &to)) &&
+                     SUCCEEDED(D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr,
+                                                          D3DX_FILTER_NONE, 0));
+    if (from)
+        from->Release();
+    if (to)
+        to->Release();
+    if (converted)
+        pixels.assign(plain->levelBytes(0), plain->levelBytes(0) + plain->levelSize(0));
+    plain->Release();
+    return converted;
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+    const char last = folder.empty() ? '/' : folder.back();
+    return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
+}
+
+}  // namespace
+
+int runExtract(const Arguments& arguments) {
+    const std::size_t mark = errorMark();
+    if (arguments.size() != 2)
+        return fail(mark,
+                    "--extract takes an archive and a folder: quillpack --extract <archive.txd> <folder>");
+    const std::string& archivePath = arguments[0];
+    const std::string& folder = arguments[1];
+    TXD::TXDArchive archive;
+    if (!archive.loadFile(archivePath))
+        return fail(mark, "cannot extract " + archivePath);
+
+    std::error_code error;
+    if (!fs::is_directory(folder, error) && !fs::create_directories(folder, error))
+        return fail(mark, "cannot make the folder " + folder);
+
+    // Only a missing path or a plain file may take a texture; the archive itself never does.
+    auto blocked = [&](const std::string& name) {
+        std::error_code ignored;
+        const fs::file_status status = fs::symlink_status(joined(folder, name), ignored);
+        if (!fs::exists(status))
+            return false;
+        return !fs::is_regular_file(status) || fs::equivalent(joined(folder, name), archivePath, ignored);
+    };
+    std::set<std::string> taken;
+    for (std::uint32_t index = 0; index < archive.getTextureCount(); ++index) {
+        const TXD::TextureRecord& record = archive.getTexture(index);
+        const std::string path = joined(folder, chooseFileName(safeFileStem(record.name), taken, blocked));
+        std::vector<std::uint8_t> pixels;
+        std::string why;
+        if (!rgbaOf(record.texture, pixels))
+            return fail(mark, "cannot read the pixels of texture " + std::to_string(index));
+        if (!writePng(path, record.texture->width(), record.texture->height(), pixels, why))
+            return fail(mark, why);
+        std::printf("%s\n", path.c_str());
+    }
+    return kExitSuccess;
+}
+
+}  // namespace Cli

@@ -1,0 +1,206 @@
+// The archive modes end to end: four --add runs build one dictionary that the tests' own reader
+// parses, --list shows it, --extract gives the decoded pixels, a second --add of a name replaces
+// only that record, refusals leave files alone, and hostile names never escape the folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "TXD/TXDArchive.h"
+#include "support/ArchiveReader.h"
+#include "support/ImageFiles.h"
+#include "support/Process.h"
+#include "support/Records.h"
+#include "support/TempFolder.h"
+
+namespace {
+
+using ArchiveReader::Bytes;
+
+// The bytes of each texture native chunk, header to extension.
+std::vector<Bytes> nativeChunks(const std::string& path) {
+    const Bytes file = ArchiveReader::readFile(path);
+    ArchiveReader::Archive archive;
+    EXPECT_EQ(ArchiveReader::parse(file, 0, archive), "");
+    std::vector<Bytes> chunks;
+    for (const auto& texture : archive.textures) {
+        auto start = file.begin() + std::ptrdiff_t(texture.headerOffset - 24);
+        chunks.emplace_back(start, start + std::ptrdiff_t(texture.structSize + 36));
+    }
+    return chunks;
+}
+
+// Level 0 as R, G, B, A from the file alone: blocks decoded by libsquish, 32-bit pixels held B, G, R
+// and a fourth byte (alpha, or unused for the 888 raster), palette entries R, G, B, A.
+Rgba expectedPixels(const ArchiveReader::Texture& texture) {
+    if (texture.depth == 16)
+        return ArchiveReader::decodeLevel0(texture);
+    Rgba image{std::uint32_t(texture.width), std::uint32_t(texture.height), {}};
+    const Bytes& data = texture.levels.at(0);
+    for (std::size_t p = 0; p < std::size_t(texture.width) * std::size_t(texture.height); ++p) {
+        if (texture.depth == 8) {
+            const std::uint8_t* entry = &texture.palette.at(std::size_t(data[p]) * 4);
+            image.pixels.insert(image.pixels.end(), entry, entry + 4);
+        } else {
+            const bool opaque = (texture.rasterFormat & 0xF00) == 0x600;
+            image.pixels.insert(image.pixels.end(), {data[p * 4 + 2], data[p * 4 + 1], data[p * 4],
+                                                     opaque ? std::uint8_t(255) : data[p * 4 + 3]});
+        }
+    }
+    return image;
+}
+
+class ArchiveModes : public testing::Test {
+protected:
+    RunResult run(const std::vector<std::string>& arguments) {
+        return runQuillpack(arguments, folder.path());
+    }
+    TempFolder folder;
+};
+
+TEST_F(ArchiveModes, FourAddsListExtractAndReplaceInPlace) {
+    writeJpeg(folder / "photo.jpg", Rgba::pattern(64, 32));
+    writeTga(folder / "leaf.tga", Rgba::pattern(32, 32));
+    writePng(folder / "leaf_a.png", Rgba::pattern(32, 32, true));
+    writePng(folder / "wall.png", Rgba::pattern(16, 16), false);
+    Rgba sign = Rgba::filled(8, 8, 200, 20, 20);
+    *sign.at(3, 3) = 7;
+    writePng(folder / "sign.png", sign, false);
+
+    const std::vector<std::vector<std::string>> adds = {
+        {"--add", "art.txd", "photo.jpg"},
+        {"--add", "art.txd", "leaf.tga", "leaf_a.png"},
+        {"--add", "--format", "32", "--mipmaps", "art.txd", "wall.png"},
+        {"--add", "--format", "8", "art.txd", "sign.png"}};
+    for (const auto& arguments : adds) {
+        RunResult result = run(arguments);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+    }
+    const std::string path = folder / "art.txd";
+    ArchiveReader::Archive archive;
+    ASSERT_EQ(ArchiveReader::parse(ArchiveReader::readFile(path), 0, archive), "");
+    ASSERT_EQ(archive.textures.size(), 4u);
+    EXPECT_EQ(archive.stamp, 0x1803FFFFu);
+    struct Expected {
+        const char* name;
+        const char* mask;
+        std::uint8_t depth;
+        std::uint32_t rasterFormat, formatCode;
+        std::uint8_t levels;
+    };
+    const Expected expected[] = {{"photo", "", 16, 0x200, 0x31545844, 1},
+                                 {"leaf", "leaf_a", 16, 0x300, 0x33545844, 1},
+                                 {"wall", "", 32, 0x600, 22, 1},
+                                 {"sign", "", 8, 0x2600, 41, 1}};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const ArchiveReader::Texture& texture = archive.textures[i];
+        EXPECT_EQ(
+            std::make_tuple(ArchiveReader::text(texture.nameField),
+                            ArchiveReader::text(texture.maskNameField), texture.depth, texture.rasterFormat,
+                            texture.formatCode, texture.levelCount),
+            std::make_tuple(std::string(expected[i].name), std::string(expected[i].mask), expected[i].depth,
+                            expected[i].rasterFormat, expected[i].formatCode, expected[i].levels));
+    }
+
+    RunResult listed = run({"--list", "art.txd"});
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_EQ(listed.out,
+              "index\tname\tmask\tformat\twidth\theight\tlevels\talpha\tbytes\n"
+              "0\tphoto\t\tdxt1\t64\t32\t1\tno\t1024\n"
+              "1\tleaf\tleaf_a\tdxt3\t32\t32\t1\tyes\t1024\n"
+              "2\twall\t\t32\t16\t16\t1\tno\t1024\n"
+              "3\tsign\t\t8\t8\t8\t1\tno\t1088\n");
+
+    RunResult extracted = run({"--extract", "art.txd", "out"});
+    ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
+    EXPECT_EQ(extracted.out, "out/photo.png\nout/leaf.png\nout/wall.png\nout/sign.png\n");
+    for (std::size_t i = 0; i < 4; ++i) {
+        const Rgba png = readPng(folder / ("out/" + std::string(expected[i].name) + ".png"));
+        const Rgba want = expectedPixels(archive.textures[i]);
+        EXPECT_EQ(std::tie(png.width, png.height), std::tie(want.width, want.height)) << expected[i].name;
+        EXPECT_TRUE(png.pixels == want.pixels) << expected[i].name;
+    }
+
+    // The library reads back what the tool wrote, to the byte.
+    TXD::TXDArchive loaded;
+    ASSERT_TRUE(loaded.loadFile(path));
+    ASSERT_TRUE(loaded.saveFile(folder / "again.txd", 0));
+    EXPECT_EQ(readFile(folder / "again.txd"), readFile(path));
+
+    const std::vector<Bytes> before = nativeChunks(path);
+    std::filesystem::create_directory(folder / "other");
+    writePng(folder / "other/WALL.png", Rgba::pattern(8, 8), false);
+    RunResult replaced = run({"--add", "art.txd", "other/WALL.png"});
+    EXPECT_EQ(replaced.out, "Replaced WALL in art.txd (1 level)\n");
+    const std::vector<Bytes> after = nativeChunks(path);
+    ASSERT_EQ(after.size(), 4u);
+    for (std::size_t i : {0, 1, 3})
+        EXPECT_TRUE(after[i] == before[i]) << "record " << i;
+    EXPECT_FALSE(after[2] == before[2]);
+}
+
+TEST_F(ArchiveModes, RefusalsExitOneAndLeaveFilesAlone) {
+    writePng(folder / "wall.png", Rgba::pattern(8, 8));
+    writeFile(folder / "notes.txd", "not a dictionary");
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {{"--add", "notes.txd", "wall.png"}, "notes.txd is not a texture dictionary; it was left untouched"},
+        {{"--add", "--format", "16", "new.txd", "wall.png"}, "--format takes dxt1, dxt3, 32 or 8, not 16"},
+        {{"--add", "--mipmap", "new.txd", "wall.png"}, "unknown option --mipmap"},
+        {{"--add", "new.txd"}, "--add takes an archive, an image and an optional alpha image"},
+        {{"--add", "new.txd", "missing.png"}, "cannot add missing.png; new.txd was left untouched"},
+        {{"--list", "notes.txd"}, "cannot list notes.txd"},
+        {{"--list"}, "--list takes one archive"},
+        {{"--extract", "missing.txd", "out"}, "cannot extract missing.txd"},
+    };
+    for (const Case& c : cases) {
+        RunResult result = run(c.arguments);
+        EXPECT_EQ(result.exitCode, 1) << c.reason;
+        EXPECT_NE(result.err.find(std::string("quillpack: ") + c.reason), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(readFile(folder / "notes.txd"), "not a dictionary");
+    EXPECT_FALSE(std::filesystem::exists(folder / "new.txd"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "out"));
+
+    RunResult help = run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* mode : {"--add", "--list", "--extract", "--version", "<texture image> <output.txd>"})
+        EXPECT_NE(help.out.find(mode), std::string::npos) << mode;
+    RunResult version = run({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("quillpack ", 0), 0u);
+}
+
+TEST_F(ArchiveModes, HostileNamesStayInsideTheFolder) {
+    TXD::TXDArchive archive;
+    for (const char* name : {"../escape", "a/b\\c", "C:drive", "ctl\x01\x1f", "", "CON", "same", "SAME",
+                             ".hidden", "taken", "self"})
+        archive.appendTexture(dxtRecord(name, 4, 4, 1));
+    std::filesystem::create_directory(folder / "out");
+    writeFile(folder / "victim", "keep");
+    std::filesystem::create_symlink(folder / "victim", folder / "out/taken.png");
+    ASSERT_TRUE(archive.saveFile(folder / "out/self.png", 0));
+
+    RunResult result = run({"--extract", "out/self.png", "out"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<std::string> names = {"_._escape.png", "a_b_c.png",   "C_drive.png", "ctl__.png",
+                                            "unnamed.png",   "_CON.png",    "same.png",    "SAME-1.png",
+                                            "_hidden.png",   "taken-1.png", "self-1.png"};
+    std::string lines;
+    for (const std::string& name : names)
+        lines += "out/" + name + "\n";
+    EXPECT_EQ(result.out, lines);
+    std::set<std::string> present;
+    for (const auto& entry : std::filesystem::directory_iterator(folder / "out"))
+        present.insert(entry.path().filename().string());
+    std::set<std::string> wanted(names.begin(), names.end());
+    wanted.insert({"taken.png", "self.png"});
+    EXPECT_EQ(present, wanted);
+    EXPECT_EQ(readFile(folder / "victim"), "keep");
+    EXPECT_EQ(readPng(folder / "out/_._escape.png").width, 4u);
+}
+
+}  // namespace
