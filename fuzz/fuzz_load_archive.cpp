@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -13,7 +14,10 @@
 
 namespace {
 
-const std::string kBase = "/tmp/quillpack-fuzz-load-" + std::to_string(getpid());
+// Memory-backed where there is such a folder: a save syncs its file, which on a disk would cost more
+// than the load.
+const std::string kBase = std::string(std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") +
+                          "/quillpack-fuzz-load-" + std::to_string(getpid());
 
 std::string contents(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
