@@ -105,8 +105,8 @@ int runAdd(const Arguments& arguments) {
         TXD::TXDArchive archive;
         archive.version = TXD::TXDArchive::kPlatform9Version;
         std::error_code ignored;
-        const bool exists =
-            std::filesystem::exists(std::filesystem::symlink_status(request.archivePath, ignored));
+        const bool exists = std::filesystem::exists(
+            std::filesystem::symlink_status(std::filesystem::u8path(request.archivePath), ignored));
         std::int32_t existing = -1;
         if (exists && !archive.loadFile(request.archivePath)) {
             status = fail(mark, request.archivePath + " is not a texture dictionary; it was left untouched");

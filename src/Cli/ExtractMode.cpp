@@ -16,6 +16,7 @@
 namespace Cli {
 namespace {
 
+// Paths are UTF-8 on every system; u8path keeps them so where the native form is wide.
 namespace fs = std::filesystem;
 using namespace ImageService;
 
@@ -60,16 +61,17 @@ int runExtract(const Arguments& arguments) {
         return fail(mark, "cannot extract " + archivePath);
 
     std::error_code error;
-    if (!fs::is_directory(folder, error) && !fs::create_directories(folder, error))
+    if (!fs::is_directory(fs::u8path(folder), error) && !fs::create_directories(fs::u8path(folder), error))
         return fail(mark, "cannot make the folder " + folder);
 
     // Only a missing path or a plain file may take a texture; the archive itself never does.
     auto blocked = [&](const std::string& name) {
         std::error_code ignored;
-        const fs::file_status status = fs::symlink_status(joined(folder, name), ignored);
+        const fs::path path = fs::u8path(joined(folder, name));
+        const fs::file_status status = fs::symlink_status(path, ignored);
         if (!fs::exists(status))
             return false;
-        return !fs::is_regular_file(status) || fs::equivalent(joined(folder, name), archivePath, ignored);
+        return !fs::is_regular_file(status) || fs::equivalent(path, fs::u8path(archivePath), ignored);
     };
     std::set<std::string> taken;
     for (std::uint32_t index = 0; index < archive.getTextureCount(); ++index) {
