@@ -2,13 +2,13 @@
 // archive that may already hold others. A texture of the same name is replaced where it stands, the
 // other records are written back byte for byte, and the save replaces the file whole or not at all.
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "Cli/Modes.h"
 #include "Cli/Report.h"
 #include "Common/STDFunctions/STDFunctions.h"
 #include "ImageService/Win32.h"
+#include "Platform/Files.h"
 #include "RenderSystem.h"
 #include "TXD/ArchiveLayout.h"
 #include "TXD/TXDArchive.h"
@@ -104,9 +104,7 @@ int runAdd(const Arguments& arguments) {
     {
         TXD::TXDArchive archive;
         archive.version = TXD::TXDArchive::kPlatform9Version;
-        std::error_code ignored;
-        const bool exists = std::filesystem::exists(
-            std::filesystem::symlink_status(std::filesystem::u8path(request.archivePath), ignored));
+        const bool exists = Platform::pathKind(request.archivePath) != Platform::PathKind::Missing;
         std::int32_t existing = -1;
         if (exists && !archive.loadFile(request.archivePath)) {
             status = fail(mark, request.archivePath + " is not a texture dictionary; it was left untouched");

@@ -42,9 +42,17 @@ bool rgbaOf(IDirect3DTexture9* texture, std::vector<std::uint8_t>& pixels) {
     return converted;
 }
 
+// Both separators are accepted, as everywhere in the tool; the forward one works on every system.
+std::string forwardSlashes(std::string path) {
+    for (char& c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+    return path;
+}
+
 std::string joined(const std::string& folder, const std::string& name) {
-    const char last = folder.empty() ? '/' : folder.back();
-    return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
+    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
 }  // namespace
@@ -55,7 +63,7 @@ int runExtract(const Arguments& arguments) {
         return fail(mark,
                     "--extract takes an archive and a folder: quillpack --extract <archive.txd> <folder>");
     const std::string& archivePath = arguments[0];
-    const std::string& folder = arguments[1];
+    const std::string folder = forwardSlashes(arguments[1]);
     TXD::TXDArchive archive;
     if (!archive.loadFile(archivePath))
         return fail(mark, "cannot extract " + archivePath);
@@ -71,7 +79,8 @@ int runExtract(const Arguments& arguments) {
         const fs::file_status status = fs::symlink_status(path, ignored);
         if (!fs::exists(status))
             return false;
-        return !fs::is_regular_file(status) || fs::equivalent(path, fs::u8path(archivePath), ignored);
+        return !fs::is_regular_file(status) ||
+               fs::equivalent(path, fs::u8path(forwardSlashes(archivePath)), ignored);
     };
     std::set<std::string> taken;
     for (std::uint32_t index = 0; index < archive.getTextureCount(); ++index) {

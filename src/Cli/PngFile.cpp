@@ -52,12 +52,12 @@ bool writePng(const std::string& path, std::uint32_t width, std::uint32_t height
         return false;
     TXD::ArchiveStream stream;
     if (!stream.open(path, false)) {
-        why = "cannot open " + path;
+        why = "cannot open " + path + ": " + stream.reason();
         return false;
     }
     stream.write(png.data(), png.size());
     if (!stream.commit()) {
-        why = "cannot write " + path;
+        why = "cannot write " + path + ": " + stream.reason();
         return false;
     }
     return true;
