@@ -3,6 +3,7 @@
 // each either flat (four bytes a pixel) or run-length coded one channel after the other. Every run is
 // checked against its scanline and the file, so damaged data is refused, never looped over.
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <string>
@@ -174,9 +175,12 @@ HRESULT readScanline(ByteView file, std::size_t* at, std::uint32_t index, std::v
     return D3D_OK;
 }
 
-// Radiance's own reading of a stored value: the middle of the interval the mantissa stands for.
-float channelValue(std::uint8_t mantissa, int exponent) {
-    return std::ldexp(mantissa + 0.5f, exponent - (128 + 8));
+// The size of one mantissa step at each stored exponent; 0 for the exponent that means black.
+std::array<float, 256> mantissaSteps() {
+    std::array<float, 256> steps{};
+    for (int exponent = 1; exponent < 256; ++exponent)
+        steps[exponent] = std::ldexp(1.0f, exponent - (128 + 8));
+    return steps;
 }
 
 }  // namespace
@@ -198,6 +202,7 @@ HRESULT decodeHdr(ByteView file, const ImageHeader& header, Destination out) {
         return D3DXERR_INVALIDDATA;
     }
     const Orientation& o = layout.orientation;
+    const std::array<float, 256> steps = mantissaSteps();
     std::vector<std::uint8_t> rgbe(std::size_t{layout.scanlineLength} * 4);
     std::size_t at = layout.dataOffset;
     for (std::uint32_t s = 0; s < layout.scanlines; ++s) {
@@ -210,8 +215,10 @@ HRESULT decodeHdr(ByteView file, const ImageHeader& header, Destination out) {
             const std::uint32_t y = o.topDown ? y0 : layout.height - 1 - y0;
             const std::uint8_t* pixel = &rgbe[std::size_t{i} * 4];
             std::uint8_t* target = out.bytes + (std::size_t{y} * layout.width + x) * 4;
+            // Radiance's own reading of a stored value: the middle of the step the mantissa stands for.
+            const float step = steps[pixel[3]];
             for (int c = 0; c < 3; ++c)
-                target[2 - c] = pixel[3] == 0 ? 0 : floatToByte(channelValue(pixel[c], pixel[3]));
+                target[2 - c] = floatToByte((pixel[c] + 0.5f) * step);
             target[3] = 255;
         }
     }
