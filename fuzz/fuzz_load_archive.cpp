@@ -46,5 +46,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::remove(first.c_str());
         std::remove(second.c_str());
     }
+    std::remove(input.c_str());  // replays in the test command leave nothing behind
     return 0;
 }
