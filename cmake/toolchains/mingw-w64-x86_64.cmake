@@ -1,0 +1,24 @@
+# Cross build for 64-bit Windows with Debian's MinGW-w64 compilers. The posix flavour is the one with
+# std::thread. QUILLPACK_WINDOWS_PREFIX names the folder where scripts/build-windows installs the
+# libraries built for Windows.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+
+if(NOT QUILLPACK_WINDOWS_PREFIX AND DEFINED ENV{QUILLPACK_WINDOWS_PREFIX})
+  set(QUILLPACK_WINDOWS_PREFIX $ENV{QUILLPACK_WINDOWS_PREFIX})
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUILLPACK_WINDOWS_PREFIX)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${QUILLPACK_WINDOWS_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+if(QUILLPACK_WINDOWS_PREFIX)
+  set(ENV{PKG_CONFIG_LIBDIR} "${QUILLPACK_WINDOWS_PREFIX}/lib/pkgconfig:/usr/x86_64-w64-mingw32/lib/pkgconfig")
+endif()
+
+# Test programs built here run under wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
