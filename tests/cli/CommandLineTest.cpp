@@ -28,7 +28,7 @@ const std::string kUsage =
 class CommandLine : public ::testing::Test {
 protected:
     RunResult run(const std::vector<std::string>& arguments) {
-        return runQuillpack(arguments, folder.path());
+        return runOnEveryBuild(arguments, folder.path());
     }
     bool exists(const std::string& name) { return std::filesystem::exists(folder / name); }
     TempFolder folder;

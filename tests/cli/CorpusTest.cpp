@@ -40,7 +40,7 @@ protected:
     }
     // The blocks of the one texture the tool packed.
     std::string pack(const std::vector<std::string>& arguments) {
-        RunResult result = runQuillpack(arguments, folder.path());
+        RunResult result = runOnEveryBuild(arguments, folder.path());
         EXPECT_EQ(result.exitCode, 0) << result.err;
         const ArchiveReader::Bytes blocks = ArchiveReader::onlyTexture(folder / "out.txd").levels.at(0);
         return std::string(blocks.begin(), blocks.end());

@@ -111,7 +111,7 @@ TEST_F(HostileInput, OutputThatIsAnInputIsRefused) {
     const std::string mask = readFile(folder / "mask.png");
     for (const auto& arguments : {std::vector<std::string>{"tex.png", "tex.png"},
                                   std::vector<std::string>{"tex.png", "./mask.png", "mask.png"}}) {
-        RunResult result = runQuillpack(arguments, folder.path());
+        RunResult result = runOnEveryBuild(arguments, folder.path());
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_NE(result.err.find("the output file is an input image"), std::string::npos) << result.err;
     }

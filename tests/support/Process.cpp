@@ -1,6 +1,7 @@
 #include "support/Process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -8,12 +9,56 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "support/TempFolder.h"
 
+namespace {
+
+const char* windowsExecutable() {
+    const char* path = std::getenv("QUILLPACK_WINDOWS_EXE");
+    return path && *path ? path : nullptr;
+}
+
+// The child's command: the Linux executable itself, or wine with the Windows one. Wine reads the
+// arguments in the locale's encoding, which must be UTF-8 for names like café.png to arrive intact.
+std::vector<std::string> commandFor(Build build) {
+    if (build == Build::Linux)
+        return {QUILLPACK_EXE};
+    setenv("LC_ALL", "C.UTF-8", 1);
+    setenv("WINEDEBUG", "-all", 0);
+    return {"wine", windowsExecutable()};
+}
+
+// The file a run may write, as the harness sees it: both separators lead to folders.
+std::filesystem::path outputOf(const std::vector<std::string>& arguments, const std::string& workingFolder) {
+    std::string path = arguments.size() >= 2 ? arguments[1] : std::string();
+    for (char& c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+    return path.empty() ? std::filesystem::path() : std::filesystem::path(workingFolder) / path;
+}
+
+std::optional<std::string> contentOf(const std::filesystem::path& path) {
+    if (path.empty() || !std::filesystem::is_regular_file(path))
+        return std::nullopt;
+    return readFile(path);
+}
+
+void restore(const std::filesystem::path& path, const std::optional<std::string>& content) {
+    if (content)
+        writeFile(path, *content);
+    else if (!path.empty() && std::filesystem::is_regular_file(path))
+        std::filesystem::remove(path);
+}
+
+}  // namespace
+
 RunResult runQuillpack(const std::vector<std::string>& arguments, const std::string& workingFolder,
-                       const RunLimits& limits) {
+                       const RunLimits& limits, Build build) {
     char outTemplate[] = "/tmp/quillpack-out-XXXXXX";
     char errTemplate[] = "/tmp/quillpack-err-XXXXXX";
     int outFd = mkstemp(outTemplate);
@@ -47,14 +92,13 @@ RunResult runQuillpack(const std::vector<std::string>& arguments, const std::str
         }
         if (chdir(workingFolder.c_str()) != 0)
             _exit(126);
+        std::vector<std::string> copies = commandFor(build);
+        copies.insert(copies.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
-        std::string program = QUILLPACK_EXE;
-        argv.push_back(program.data());
-        std::vector<std::string> copies = arguments;
         for (std::string& argument : copies)
             argv.push_back(argument.data());
         argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     if (pipeFds[1] >= 0)
@@ -100,4 +144,23 @@ RunResult runQuillpack(const std::vector<std::string>& arguments, const std::str
     unlink(outTemplate);
     unlink(errTemplate);
     return result;
+}
+
+RunResult runOnEveryBuild(const std::vector<std::string>& arguments, const std::string& workingFolder) {
+    const std::filesystem::path output = outputOf(arguments, workingFolder);
+    const std::optional<std::string> before = contentOf(output);
+    RunResult onLinux = runQuillpack(arguments, workingFolder);
+    if (!windowsExecutable())
+        return onLinux;
+    const std::optional<std::string> written = contentOf(output);
+    restore(output, before);
+    RunResult onWindows = runQuillpack(arguments, workingFolder, {}, Build::WindowsUnderWine);
+    std::string shown;
+    for (const std::string& argument : arguments)
+        shown += " '" + argument + "'";
+    EXPECT_EQ(onWindows.exitCode, onLinux.exitCode) << "wine:" << shown << "\n" << onWindows.err;
+    EXPECT_EQ(onWindows.out, onLinux.out) << "wine:" << shown;
+    EXPECT_EQ(onWindows.err, onLinux.err) << "wine:" << shown;
+    EXPECT_TRUE(contentOf(output) == written) << "wine:" << shown << ": the output file differs";
+    return onLinux;
 }

@@ -1,4 +1,6 @@
-// Runs the built executable in a chosen folder and captures what it printed and how it exited.
+// Runs the built executable in a chosen folder and captures what it printed and how it exited. When
+// QUILLPACK_WINDOWS_EXE names the Windows build, the runs that users can make on both systems also go
+// through that build under wine, which must behave exactly like the Linux one.
 #pragma once
 
 #include <string>
@@ -23,5 +25,12 @@ struct RunLimits {
     StandardOutput standardOutput = StandardOutput::File;
 };
 
+enum class Build { Linux, WindowsUnderWine };
+
 RunResult runQuillpack(const std::vector<std::string>& arguments, const std::string& workingFolder,
-                       const RunLimits& limits = {});
+                       const RunLimits& limits = {}, Build build = Build::Linux);
+
+// Runs the Linux build and then, from the same files, the Windows build when there is one; expects the
+// same exit code, standard output, standard error and output file (the second argument) to the byte.
+// Returns the Linux run.
+RunResult runOnEveryBuild(const std::vector<std::string>& arguments, const std::string& workingFolder);
