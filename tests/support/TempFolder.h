@@ -1,17 +1,22 @@
-// A fresh folder under /tmp, removed with everything in it when the test ends.
+// A fresh folder in the system's temporary folder, removed with everything in it when the test ends.
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 class TempFolder {
 public:
     TempFolder() {
-        char pattern[] = "/tmp/quillpack-test-XXXXXX";
-        folder = mkdtemp(pattern);
+        // A random name, taken only if nobody has it yet (create_directory fails on an existing one).
+        std::random_device random;
+        std::filesystem::path made;
+        do {
+            made = std::filesystem::temp_directory_path() / ("quillpack-test-" + std::to_string(random()));
+        } while (!std::filesystem::create_directory(made));
+        folder = made.string();
     }
     ~TempFolder() {
         std::error_code ignored;
