@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
     // A closed pipe or a file-size limit must fail a write with an error the save can report, not
     // kill the process; an interrupt must not leave a save's temporary file behind.
     Platform::installInterruptHandlers();
+    Platform::useBinaryStandardStreams();
     std::vector<std::string> arguments = Platform::commandLine(argc, argv);
     std::vector<char*> words;
     for (std::string& argument : arguments)

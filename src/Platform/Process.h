@@ -25,4 +25,9 @@ void unregisterTemporary();
 
 bool isTerminal(std::FILE* stream);
 
+// Standard output and standard error carry the same bytes on every system: on Windows they leave the
+// C runtime's text mode, which would write each "\n" as "\r\n" (a console shows a bare "\n" as a
+// new line all the same).
+void useBinaryStandardStreams();
+
 }  // namespace Platform

@@ -66,4 +66,6 @@ bool isTerminal(std::FILE* stream) {
     return ::isatty(::fileno(stream)) == 1;
 }
 
+void useBinaryStandardStreams() {}
+
 }  // namespace Platform

@@ -1,6 +1,7 @@
 // The process on Windows: the wide command line, and console control events in place of signals.
 #include <windows.h>
 // Must follow windows.h.
+#include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
 
@@ -55,6 +56,13 @@ void unregisterTemporary() {
 
 bool isTerminal(std::FILE* stream) {
     return ::_isatty(::_fileno(stream)) != 0;
+}
+
+void useBinaryStandardStreams() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+    ::_setmode(::_fileno(stderr), _O_BINARY);
 }
 
 }  // namespace Platform
