@@ -4,7 +4,6 @@
 // same picture). Then the entry points themselves: arguments and paths, the fault seam, detection by
 // content, and refusal of every truncated prefix. Every refusal leaves nothing alive.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -398,19 +397,18 @@ TEST_F(ImageFileTest, ArgumentsPathsAndFaultsThatGiveNoImage) {
     expectRefused(folder / "text.tga", true);
     // A sparse 2 GiB file costs no disk space and must be refused from its size.
     writeFile(folder / "huge.png", readFile(png));
-    ASSERT_EQ(truncate((folder / "huge.png").c_str(), (off_t{1} << 31)), 0);
+    std::filesystem::resize_file(folder / "huge.png", std::uintmax_t{1} << 31);
     expectRefused(folder / "huge.png", true);
 
     // A refused path conversion leaves "-" behind; it must never be opened as a file of that name.
     writeFile(folder / "-", readFile(png));
     WCHAR refused[4] = {};
     markRefusedPath(refused);
-    char* previous = getcwd(nullptr, 0);
-    ASSERT_EQ(chdir(folder.path().c_str()), 0);
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
     EXPECT_TRUE(FAILED(D3DXGetImageInfoFromFileW(refused, &info)));
     EXPECT_TRUE(FAILED(D3DXCreateTextureFromFileW(d.device, refused, &texture)));
-    EXPECT_EQ(chdir(previous), 0);
-    free(previous);
+    std::filesystem::current_path(previous);
 
     TestSeams::injectFault(Operation::D3DXGetImageInfoFromFile, E_FAIL);
     EXPECT_EQ(D3DXGetImageInfoFromFileW(widen(png).c_str(), &info), E_FAIL);

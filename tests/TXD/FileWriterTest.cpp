@@ -1,10 +1,8 @@
 // The archive file to the byte (the worked DXT1 example, every record kind, both native header
 // layouts, round trips through the independent reader), and a save that either replaces the file
-// whole or leaves it exactly as it was: write failures at every step, devices, offsets inside
-// existing files, permissions, links, and paths that cannot be opened.
+// whole or leaves it exactly as it was: write failures at every step and offsets inside existing
+// files. FileWriterPosixTest.cpp adds what only POSIX file systems have.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +11,7 @@
 
 #include "ImageService/TestSeams.h"
 #include "ImageService/Texture.h"
+#include "TXD/FileWriterFixture.h"
 #include "TXD/TXDArchive.h"
 #include "support/ArchiveReader.h"
 #include "support/LogCapture.h"
@@ -34,50 +33,6 @@ std::string hexAt(const Bytes& bytes, std::size_t offset, std::size_t count) {
     }
     return out;
 }
-
-std::string pattern(std::size_t size) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>('a' + i % 26);
-    return bytes;
-}
-
-unsigned modeOf(const std::string& path) {
-    struct stat status {};
-    EXPECT_EQ(::stat(path.c_str(), &status), 0);
-    return status.st_mode & 07777;
-}
-
-class FileWriterTest : public testing::Test {
-protected:
-    void TearDown() override { TestSeams::clearFaults(); }
-
-    // Saves, parses and returns the archive written at `position`.
-    ArchiveReader::Archive saveAndParse(std::int32_t position = 0) {
-        EXPECT_TRUE(archive.saveFile(path, position));
-        bytes = ArchiveReader::readFile(path);
-        ArchiveReader::Archive parsed;
-        EXPECT_EQ(ArchiveReader::parse(bytes, static_cast<std::size_t>(position), parsed), "");
-        return parsed;
-    }
-    // A failed save leaves the file, the archive's state and the folder as they were.
-    void expectUntouched(const std::string& before, std::size_t entries = 1) {
-        EXPECT_EQ(readFile(path), before);
-        EXPECT_TRUE(archive.changed);
-        EXPECT_TRUE(archive.filePath.empty());
-        EXPECT_EQ(archive.streamPosition, 0);
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), long(entries))
-            << "a temporary file was left behind";
-    }
-    std::string saveError(const std::string& reason, const std::string& target) {
-        return std::string("TXD::TXDArchive::saveFile(") + reason + target;
-    }
-
-    TempFolder folder;
-    std::string path = folder / "out.txd";
-    TXD::TXDArchive archive;
-    Bytes bytes;
-};
 
 TEST_F(FileWriterTest, WorkedDxt1ExampleMatchesToTheByte) {
     archive.version = TXD::TXDArchive::kPlatform9Version;
@@ -280,25 +235,6 @@ TEST_F(FileWriterTest, ThreeByteLevelIsNeverReadPastItsEnd) {
     EXPECT_EQ(saveAndParse().textures.at(0).levels.at(0).size(), 4u * 4 * 3);
 }
 
-class FileWriterSafetyTest : public FileWriterTest {
-protected:
-    void SetUp() override {
-        archive.appendTexture(dxtRecord("small", 8, 8, 1));
-        archive.changed = true;
-    }
-};
-
-TEST_F(FileWriterSafetyTest, FullDeviceFailsAndStaysADevice) {
-    LogCapture log;
-    EXPECT_FALSE(archive.saveFile("/dev/full", 0));
-    EXPECT_EQ(log.errors(),
-              std::vector<std::string>{saveError("245) - Save failed, unable to write: ", "/dev/full")});
-    EXPECT_TRUE(log.info().empty());
-    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
-    EXPECT_TRUE(archive.changed);
-    EXPECT_TRUE(archive.filePath.empty());
-}
-
 TEST_F(FileWriterSafetyTest, FailureAtEveryStepLeavesThePreviousFile) {
     const std::string before = pattern(5000);
     writeFile(path, before);
@@ -348,57 +284,6 @@ TEST_F(FileWriterSafetyTest, OffsetInsideAnExistingFileKeepsTheRest) {
     EXPECT_FALSE(archive.saveFile(path, 2000));
     EXPECT_EQ(readFile(path), after);
     EXPECT_EQ(archive.streamPosition, 1000);
-}
-
-TEST_F(FileWriterSafetyTest, PermissionsAndLinksSurvive) {
-    writeFile(path, "old");
-    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-    ASSERT_TRUE(archive.saveFile(path, 0));
-    EXPECT_EQ(modeOf(path), 0640u);
-
-    const mode_t previous = ::umask(027);
-    const bool saved = archive.saveFile(folder / "new.txd", 0);
-    ::umask(previous);
-    ASSERT_TRUE(saved);
-    EXPECT_EQ(modeOf(folder / "new.txd"), 0640u);
-
-    std::filesystem::create_symlink("new.txd", folder / "link.txd");
-    ASSERT_TRUE(archive.saveFile(folder / "link.txd", 0));
-    EXPECT_TRUE(std::filesystem::is_symlink(folder / "link.txd"));
-    ArchiveReader::Archive parsed;
-    EXPECT_EQ(ArchiveReader::parse(ArchiveReader::readFile(folder / "new.txd"), 0, parsed), "");
-}
-
-TEST_F(FileWriterSafetyTest, PathsThatCannotBeOpenedAreRefused) {
-    std::filesystem::create_directory(folder / "sub");
-    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
-    // A percent sign in the path must come out literally.
-    for (const std::string& target :
-         {folder / "missing/out.txd", folder / "sub", folder / "pipe", folder / "missing%s%n/out.txd"}) {
-        LogCapture log;
-        EXPECT_FALSE(archive.saveFile(target, 0));
-        EXPECT_EQ(log.errors(),
-                  std::vector<std::string>{saveError("159) - Save canceled, stream not open: ", target)});
-    }
-    EXPECT_TRUE(std::filesystem::is_directory(folder / "sub"));
-    EXPECT_TRUE(std::filesystem::is_fifo(folder / "pipe"));
-    expectUntouched("", 2);
-}
-
-TEST_F(FileWriterSafetyTest, ReadOnlyFolderOrFileRefusesAndKeepsTheFile) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permission bits do not bind the superuser";
-    writeFile(path, "old");
-    ASSERT_EQ(::chmod(folder.path().c_str(), 0555), 0);
-    LogCapture log;
-    EXPECT_FALSE(archive.saveFile(path, 0));
-    ::chmod(folder.path().c_str(), 0755);
-    // Renaming over a file the user may not write would sidestep its protection.
-    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    EXPECT_FALSE(archive.saveFile(path, 0));
-    expectUntouched("old");
-    const std::string line = saveError("159) - Save canceled, stream not open: ", path);
-    EXPECT_EQ(log.errors(), std::vector<std::string>({line, line}));
 }
 
 }  // namespace
