@@ -1,7 +1,7 @@
 // Real textures through the built executable. The archive's blocks must be exactly what compressing
 // the decoded image gives (so every input format reaches the encoder intact), and with an alpha image
-// the alpha must be the alpha image's to the nearest 4-bit step. Skipped unless QUILLPACK_CORPUS_DIR
-// names the corpus made by scripts/make-corpus.
+// the alpha must be the alpha image's to the nearest 4-bit step; the Windows build, when given, must
+// write the same bytes. Skipped unless QUILLPACK_CORPUS_DIR names the corpus made by scripts/make-corpus.
 #include <gtest/gtest.h>
 
 #include <algorithm>
