@@ -15,7 +15,7 @@ using namespace ImageService;
 #define QP_DECODE(format) QP_JOIN(Decode::decode, format)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Decode::ByteView file{data, size};
+    Decode::MemorySource file(data, size);
     Decode::ImageHeader header;
     if (FAILED(QP_PROBE(QUILLPACK_FUZZ_FORMAT)(file, &header)))
         return 0;

@@ -14,61 +14,62 @@
 namespace ImageService {
 namespace {
 
-using Decode::ByteView;
 using Decode::Destination;
 using Decode::ImageHeader;
+using Decode::Source;
 
 // The largest image the service holds is 16384^2 x 4 bytes = 1 GiB; no supported file needs more
 // than that plus its headers, so anything larger is refused before it is read.
-constexpr std::size_t kMaxFileSize = (std::size_t{1} << 30) + (std::size_t{1} << 20);
+constexpr std::uint64_t kMaxFileSize = (std::uint64_t{1} << 30) + (std::uint64_t{1} << 20);
 
 constexpr DWORD kResourceTexture = 3;  // the platform's D3DRTYPE_TEXTURE: every file here is a 2D image
 
-struct FreeDeleter {
-    void operator()(std::uint8_t* p) const { std::free(p); }
+// The decoders read the file piece by piece through this, so an input never costs its own size in
+// memory. A file that shrinks since it was opened reads short, and is judged by what is there.
+class FileSource : public Source {
+public:
+    explicit FileSource(Platform::InputFile& in) : Source(in.size()), in(in) {}
+    bool failed() const { return readFailed; }
+
+protected:
+    std::size_t fetch(std::uint64_t offset, void* into, std::size_t count) override {
+        std::size_t done = 0;
+        while (done < count && !readFailed) {
+            std::int64_t got = in.readAt(offset + done, static_cast<std::uint8_t*>(into) + done, count - done);
+            if (got < 0) {
+                FailureReason::note("%s", in.reason().c_str());
+                readFailed = true;
+            } else if (got == 0) {
+                break;
+            } else {
+                done += static_cast<std::size_t>(got);
+            }
+        }
+        return done;
+    }
+
+private:
+    Platform::InputFile& in;
+    bool readFailed = false;
 };
 
-struct FileBytes {
-    std::unique_ptr<std::uint8_t, FreeDeleter> bytes;
-    std::size_t size = 0;
-    ByteView view() const { return ByteView{bytes.get(), size}; }
-};
-
-HRESULT readWholeFile(LPCWSTR path, FileBytes* file) {
+// Only regular files: a folder, a pipe or a device has no length to check headers against, and
+// opening one must not wait for a writer.
+HRESULT openFile(LPCWSTR path, Platform::InputFile* in) {
     std::string name = narrowPath(path);
     if (name.empty())
         return E_FAIL;
-    // Only regular files: a folder, a pipe or a device has no length to check headers against, and
-    // opening one must not wait for a writer.
-    Platform::InputFile in;
-    if (!in.open(name)) {
-        FailureReason::note("%s", in.reason().c_str());
+    if (!in->open(name)) {
+        FailureReason::note("%s", in->reason().c_str());
         return E_FAIL;
     }
-    if (in.size() > kMaxFileSize)
+    if (in->size() > kMaxFileSize)
         return D3DXERR_INVALIDDATA;
-    std::size_t size = static_cast<std::size_t>(in.size());
-    // One spare byte so that an empty file still gets a real pointer.
-    file->bytes.reset(static_cast<std::uint8_t*>(std::malloc(size + 1)));
-    if (!file->bytes)
-        return E_OUTOFMEMORY;
-    std::size_t done = 0;
-    while (done < size) {
-        std::int64_t got = in.read(file->bytes.get() + done, size - done);
-        if (got < 0) {
-            FailureReason::note("%s", in.reason().c_str());
-            return E_FAIL;
-        }
-        if (got == 0)
-            break;  // the file shrank since it was opened: judge what is there
-        done += static_cast<std::size_t>(got);
-    }
-    file->size = done;
     return D3D_OK;
 }
 
-using ProbeFunction = HRESULT (*)(ByteView, ImageHeader*);
-using DecodeFunction = HRESULT (*)(ByteView, const ImageHeader&, Destination);
+using ProbeFunction = HRESULT (*)(Source&, ImageHeader*);
+using DecodeFunction = HRESULT (*)(Source&, const ImageHeader&, Destination);
 
 struct Codec {
     const char* name;       // as the user knows the format
@@ -101,8 +102,8 @@ constexpr Codec kCodecs[] = {
 // Signatures of formats this tool knowingly does not read: refused without trying the others.
 constexpr const char* kUnsupportedSignatures[] = {"GIF8", "8BPS"};
 
-bool startsWith(ByteView file, const char* magic, std::size_t length) {
-    return file.size >= length && std::memcmp(file.data, magic, length) == 0;
+bool startsWith(const std::uint8_t* lead, std::size_t size, const char* magic, std::size_t length) {
+    return size >= length && std::memcmp(lead, magic, length) == 0;
 }
 
 // "not a PNG, JPEG, BMP, TGA, DDS, PNM, PFM or HDR image", from the table.
@@ -118,22 +119,21 @@ HRESULT refuseAsUnsupported() {
     return Decode::refuse("not a %s image", list.c_str());
 }
 
-HRESULT probeFile(LPCWSTR path, FileBytes* file, const Codec** codec, ImageHeader* header) {
-    if (HRESULT hr = readWholeFile(path, file); FAILED(hr))
-        return hr;
-    const ByteView bytes = file->view();
+HRESULT probeFile(Source& file, const Codec** codec, ImageHeader* header) {
+    std::uint8_t lead[8];  // the longest signature
+    const std::size_t size = file.readAt(0, lead, sizeof lead);
     for (const char* signature : kUnsupportedSignatures) {
-        if (startsWith(bytes, signature, std::strlen(signature)))
+        if (startsWith(lead, size, signature, std::strlen(signature)))
             return refuseAsUnsupported();
     }
     for (const Codec& candidate : kCodecs) {
-        if (candidate.signature && startsWith(bytes, candidate.signature, candidate.signatureLength)) {
+        if (candidate.signature && startsWith(lead, size, candidate.signature, candidate.signatureLength)) {
             *codec = &candidate;
-            return candidate.probe(bytes, header);
+            return candidate.probe(file, header);
         }
     }
     for (const Codec& candidate : kCodecs) {
-        if (!candidate.signature && SUCCEEDED(candidate.probe(bytes, header))) {
+        if (!candidate.signature && SUCCEEDED(candidate.probe(file, header))) {
             *codec = &candidate;
             return D3D_OK;
         }
@@ -149,11 +149,14 @@ HRESULT D3DXGetImageInfoFromFileW(LPCWSTR path, D3DXIMAGE_INFO* info) {
         return fault;
     if (!path || !info)
         return D3DERR_INVALIDCALL;
-    FileBytes file;
+    Platform::InputFile in;
+    if (HRESULT hr = openFile(path, &in); FAILED(hr))
+        return hr;
+    FileSource file(in);
     const Codec* codec = nullptr;
     ImageHeader header;
-    if (HRESULT hr = probeFile(path, &file, &codec, &header); FAILED(hr))
-        return hr;
+    if (HRESULT hr = probeFile(file, &codec, &header); FAILED(hr) || file.failed())
+        return file.failed() ? E_FAIL : hr;
     // The true size, even one the service cannot hold: the caller's own checks name it.
     info->Width = header.width;
     info->Height = header.height;
@@ -173,11 +176,14 @@ HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, LPCWSTR path, IDire
         return fault;
     if (!device || !path || !texture)
         return D3DERR_INVALIDCALL;
-    FileBytes file;
+    Platform::InputFile in;
+    if (HRESULT hr = openFile(path, &in); FAILED(hr))
+        return hr;
+    FileSource file(in);
     const Codec* codec = nullptr;
     ImageHeader header;
-    if (HRESULT hr = probeFile(path, &file, &codec, &header); FAILED(hr))
-        return hr;
+    if (HRESULT hr = probeFile(file, &codec, &header); FAILED(hr) || file.failed())
+        return file.failed() ? E_FAIL : hr;
     if (!Decode::sidesAllowed(header.width, header.height)) {
         return Decode::refuse("%s image too large: %u x %u, at most %u on a side", codec->name, header.width,
                               header.height, kMaxTextureSide);
@@ -188,8 +194,9 @@ HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, LPCWSTR path, IDire
                                            D3DPOOL_MANAGED, &made);
     if (FAILED(hr))
         return hr;
-    hr = codec->decode(file.view(), header, Destination{made->levelBytes(0), made->levelSize(0)});
-    if (FAILED(hr)) {
+    hr = codec->decode(file, header, Destination{made->levelBytes(0), made->levelSize(0)});
+    if (FAILED(hr) || file.failed()) {
+        hr = file.failed() ? E_FAIL : hr;
         made->Release();
         return hr;
     }

@@ -34,6 +34,9 @@ public:
     std::uint64_t size() const { return length; }
     // Up to `count` bytes; 0 at the end; -1 on failure.
     std::int64_t read(void* into, std::size_t count);
+    // Up to `count` bytes from `offset`; 0 at the end; -1 on failure. Where read() would go on from
+    // afterwards differs between systems: a file is read one way or the other.
+    std::int64_t readAt(std::uint64_t offset, void* into, std::size_t count);
     const std::string& reason() const { return why; }
 
 private:

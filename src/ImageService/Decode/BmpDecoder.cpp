@@ -3,6 +3,7 @@
 // to size anything on their own.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "ImageService/Decode/Decoders.h"
 
@@ -51,10 +52,15 @@ std::uint32_t paletteLimit(std::uint32_t bitCount) {
     return bitCount <= 8 ? 1u << bitCount : 0;
 }
 
-HRESULT parseLayout(ByteView file, BmpLayout* layout) {
-    const std::uint8_t* d = file.data;
-    if (file.size < kFileHeaderSize + 12 || d[0] != 'B' || d[1] != 'M')
-        return refuse("truncated BMP: %zu bytes, too few for its headers", file.size);
+// Every header field, the masks and the palette lie within the first 14 + 124 + 16 + 256 x 4 bytes.
+constexpr std::size_t kHeadSize = 2048;
+
+HRESULT parseLayout(Source& file, BmpLayout* layout) {
+    const std::vector<std::uint8_t> head = readHead(file, kHeadSize);
+    const std::uint8_t* d = head.data();
+    const std::size_t fileSize = static_cast<std::size_t>(file.size());
+    if (fileSize < kFileHeaderSize + 12 || d[0] != 'B' || d[1] != 'M')
+        return refuse("truncated BMP: %zu bytes, too few for its headers", fileSize);
     layout->dataOffset = readU32(d + 10);
     const std::uint32_t infoSize = readU32(d + 14);
     std::int64_t width = 0, height = 0;
@@ -68,8 +74,8 @@ HRESULT parseLayout(ByteView file, BmpLayout* layout) {
         layout->bitCount = readU16(d + 24);
         paletteEntrySize = 3;
     } else if (infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 108 || infoSize == 124) {
-        if (file.size < kFileHeaderSize + infoSize)
-            return refuse("truncated BMP: a %u-byte header in a %zu-byte file", infoSize, file.size);
+        if (fileSize < kFileHeaderSize + infoSize)
+            return refuse("truncated BMP: a %u-byte header in a %zu-byte file", infoSize, fileSize);
         width = static_cast<std::int32_t>(readU32(d + 18));
         height = static_cast<std::int32_t>(readU32(d + 22));
         planes = readU16(d + 26);
@@ -88,8 +94,8 @@ HRESULT parseLayout(ByteView file, BmpLayout* layout) {
         } else {
             maskCount = 0;
         }
-        if (file.size < maskOffset + maskCount * 4)
-            return refuse("truncated BMP: its channel masks end past the file's %zu bytes", file.size);
+        if (fileSize < maskOffset + maskCount * 4)
+            return refuse("truncated BMP: its channel masks end past the file's %zu bytes", fileSize);
         for (std::size_t i = 0; i < maskCount; ++i)
             masks[i] = readU32(d + maskOffset + 4 * i);
     } else {
@@ -135,8 +141,8 @@ HRESULT parseLayout(ByteView file, BmpLayout* layout) {
     for (int i = 0; i < 4; ++i)
         layout->channels[i] = Channel::from(masks[i]);
 
-    if (layout->dataOffset > file.size)
-        return refuse("truncated BMP: pixels start at byte %zu of %zu", layout->dataOffset, file.size);
+    if (layout->dataOffset > fileSize)
+        return refuse("truncated BMP: pixels start at byte %zu of %zu", layout->dataOffset, fileSize);
     if (bits <= 8) {
         std::uint64_t count = colorsUsed == 0 ? paletteLimit(bits) : std::min(colorsUsed, paletteLimit(bits));
         // The palette ends where the pixels begin, whatever the colour count claims.
@@ -145,7 +151,7 @@ HRESULT parseLayout(ByteView file, BmpLayout* layout) {
         } else {
             count = 0;
         }
-        if (count == 0 || paletteOffset + count * paletteEntrySize > file.size)
+        if (count == 0 || paletteOffset + count * paletteEntrySize > fileSize)
             return refuse("truncated BMP: no room for its palette before byte %zu", layout->dataOffset);
         for (std::size_t i = 0; i < 256; ++i)
             layout->palette[i][3] = 255;
@@ -157,9 +163,9 @@ HRESULT parseLayout(ByteView file, BmpLayout* layout) {
         layout->compression == kAlphaBitfields) {
         std::uint64_t stride = (std::uint64_t{layout->width} * bits + 31) / 32 * 4;
         // Divided rather than multiplied: sides up to 2^31 would overflow the product.
-        if (stride > (file.size - layout->dataOffset) / layout->height) {
+        if (stride > (fileSize - layout->dataOffset) / layout->height) {
             return refuse("truncated BMP: %u rows of %llu bytes, %zu bytes remain", layout->height,
-                          static_cast<unsigned long long>(stride), file.size - layout->dataOffset);
+                          static_cast<unsigned long long>(stride), fileSize - layout->dataOffset);
         }
     }
     return D3D_OK;
@@ -200,11 +206,10 @@ HRESULT truncatedRuns(const BmpLayout& layout, std::uint64_t row) {
 
 // Pixels a run skips (delta and end-of-line codes) stay transparent black. Runs past the row end
 // are clipped; input that ends before the end-of-bitmap code is refused as truncated.
-HRESULT decodeRunLength(ByteView file, const BmpLayout& layout, Destination out) {
+HRESULT decodeRunLength(Source& file, const BmpLayout& layout, Destination out) {
     const bool fourBit = layout.compression == kRle4;
-    const std::uint8_t* d = file.data;
     const std::size_t pitch = std::size_t{layout.width} * 4;
-    std::size_t p = layout.dataOffset;
+    Reader in(file, layout.dataOffset);
     std::uint64_t x = 0, y = 0;  // y counts from the bottom row; 64-bit so deltas cannot wrap
     auto put = [&](std::uint64_t count, auto indexAt) {
         if (x < layout.width) {
@@ -216,10 +221,10 @@ HRESULT decodeRunLength(ByteView file, const BmpLayout& layout, Destination out)
         x += count;
     };
     while (y < layout.height) {
-        if (file.size - p < 2)
+        const std::uint8_t* code = in.take(2);
+        if (!code)
             return truncatedRuns(layout, y);
-        const std::uint8_t count = d[p], value = d[p + 1];
-        p += 2;
+        const std::uint8_t count = code[0], value = code[1];
         if (count > 0) {
             put(count,
                 [&](std::uint64_t i) { return fourBit ? ((i & 1) ? value & 15 : value >> 4) : value; });
@@ -229,21 +234,20 @@ HRESULT decodeRunLength(ByteView file, const BmpLayout& layout, Destination out)
         } else if (value == 1) {
             break;
         } else if (value == 2) {
-            if (file.size - p < 2)
+            const std::uint8_t* delta = in.take(2);
+            if (!delta)
                 return truncatedRuns(layout, y);
-            x += d[p];
-            y += d[p + 1];
-            p += 2;
+            x += delta[0];
+            y += delta[1];
         } else {
             std::size_t bytes = fourBit ? (value + 1u) / 2 : value;
             std::size_t padded = (bytes + 1) & ~std::size_t{1};  // absolute runs end on a 16-bit boundary
-            if (file.size - p < padded)
+            const std::uint8_t* run = in.take(padded);
+            if (!run)
                 return truncatedRuns(layout, y);
-            const std::uint8_t* run = d + p;
             put(value, [&](std::uint64_t i) {
                 return fourBit ? ((i & 1) ? run[i / 2] & 15 : run[i / 2] >> 4) : run[i];
             });
-            p += padded;
         }
     }
     return D3D_OK;
@@ -251,7 +255,7 @@ HRESULT decodeRunLength(ByteView file, const BmpLayout& layout, Destination out)
 
 }  // namespace
 
-HRESULT probeBmp(ByteView file, ImageHeader* header) {
+HRESULT probeBmp(Source& file, ImageHeader* header) {
     BmpLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;
@@ -259,7 +263,7 @@ HRESULT probeBmp(ByteView file, ImageHeader* header) {
     return D3D_OK;
 }
 
-HRESULT decodeBmp(ByteView file, const ImageHeader& header, Destination out) {
+HRESULT decodeBmp(Source& file, const ImageHeader& header, Destination out) {
     BmpLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;
@@ -270,10 +274,13 @@ HRESULT decodeBmp(ByteView file, const ImageHeader& header, Destination out) {
     if (layout.compression == kRle8 || layout.compression == kRle4)
         return decodeRunLength(file, layout, out);
     const std::size_t stride = (std::size_t{layout.width} * layout.bitCount + 31) / 32 * 4;
-    for (std::uint32_t y = 0; y < layout.height; ++y) {
-        std::uint32_t fileRow = layout.topDown ? y : layout.height - 1 - y;
-        decodeRow(layout, file.data + layout.dataOffset + fileRow * stride,
-                  out.bytes + std::size_t{y} * layout.width * 4);
+    Reader in(file, layout.dataOffset);
+    for (std::uint32_t fileRow = 0; fileRow < layout.height; ++fileRow) {
+        const std::uint8_t* row = in.take(stride);
+        if (!row)
+            return refuseShortRead("BMP", file);
+        std::uint32_t y = layout.topDown ? fileRow : layout.height - 1 - fileRow;
+        decodeRow(layout, row, out.bytes + std::size_t{y} * layout.width * 4);
     }
     return D3D_OK;
 }

@@ -3,6 +3,7 @@
 // headers and every other pixel format are refused as unsupported.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "ImageService/Decode/Decoders.h"
 
@@ -113,10 +114,12 @@ UINT chainLength(UINT width, UINT height) {
     return levels;
 }
 
-HRESULT parseLayout(ByteView file, DdsLayout* layout) {
-    const std::uint8_t* d = file.data;
-    if (file.size < kDataAt || std::memcmp(d, "DDS ", 4) != 0)
-        return refuse("truncated DDS: %zu bytes, too few for its header", file.size);
+HRESULT parseLayout(Source& file, DdsLayout* layout) {
+    const std::vector<std::uint8_t> head = readHead(file, kDataAt);
+    const std::uint8_t* d = head.data();
+    const std::size_t fileSize = static_cast<std::size_t>(file.size());
+    if (fileSize < kDataAt || std::memcmp(d, "DDS ", 4) != 0)
+        return refuse("truncated DDS: %zu bytes, too few for its header", fileSize);
     if (readU32(d + kHeaderSizeAt) != 124 || readU32(d + kFormatSizeAt) != 32) {
         return refuse("damaged DDS header: sizes %u and %u instead of 124 and 32", readU32(d + kHeaderSizeAt),
                       readU32(d + kFormatSizeAt));
@@ -149,9 +152,9 @@ HRESULT parseLayout(ByteView file, DdsLayout* layout) {
                                              levelExtent(layout->height, level));
         total = size > UINT64_MAX - total ? UINT64_MAX : total + size;
     }
-    if (total > file.size - kDataAt) {
+    if (total > fileSize - kDataAt) {
         return refuse("truncated DDS: %u levels need %llu bytes, %zu remain", layout->mipLevels,
-                      static_cast<unsigned long long>(total), file.size - kDataAt);
+                      static_cast<unsigned long long>(total), fileSize - kDataAt);
     }
     layout->levelZeroSize = storedLevelSize(*layout->format, layout->width, layout->height);
     return D3D_OK;
@@ -189,7 +192,7 @@ void convertLuminance(const DdsFormat& format, const std::uint8_t* source, std::
 
 }  // namespace
 
-HRESULT probeDds(ByteView file, ImageHeader* header) {
+HRESULT probeDds(Source& file, ImageHeader* header) {
     DdsLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;
@@ -202,7 +205,7 @@ HRESULT probeDds(ByteView file, ImageHeader* header) {
     return D3D_OK;
 }
 
-HRESULT decodeDds(ByteView file, const ImageHeader& header, Destination out) {
+HRESULT decodeDds(Source& file, const ImageHeader& header, Destination out) {
     DdsLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;
@@ -213,26 +216,32 @@ HRESULT decodeDds(ByteView file, const ImageHeader& header, Destination out) {
         *expected != out.size) {
         return refuse("damaged DDS: its header changed between reads");
     }
-    const std::uint8_t* source = file.data + kDataAt;
-    const std::size_t pixels = std::size_t{layout.width} * layout.height;
-    switch (format.conversion) {
-        case Conversion::Copy:
-        case Conversion::CopyOpaque:
-            if (layout.levelZeroSize != out.size)
-                return refuse("damaged DDS: level 0 holds %llu bytes, %zu expected",
-                              static_cast<unsigned long long>(layout.levelZeroSize), out.size);
-            std::memcpy(out.bytes, source, out.size);
-            if (format.conversion == Conversion::CopyOpaque) {
-                for (std::size_t i = 3; i < out.size; i += 4)
-                    out.bytes[i] = 255;
-            }
-            break;
-        case Conversion::Masked16:
-            convertMasked16(format, source, out.bytes, pixels);
-            break;
-        case Conversion::Luminance:
-            convertLuminance(format, source, out.bytes, pixels);
-            break;
+    if (format.conversion == Conversion::Copy || format.conversion == Conversion::CopyOpaque) {
+        if (layout.levelZeroSize != out.size)
+            return refuse("damaged DDS: level 0 holds %llu bytes, %zu expected",
+                          static_cast<unsigned long long>(layout.levelZeroSize), out.size);
+        // Stored as the texture holds it: read straight into place.
+        if (file.readAt(kDataAt, out.bytes, out.size) != out.size)
+            return refuseShortRead("DDS", file);
+        if (format.conversion == Conversion::CopyOpaque) {
+            for (std::size_t i = 3; i < out.size; i += 4)
+                out.bytes[i] = 255;
+        }
+        return D3D_OK;
+    }
+    // The widened layouts, a row at a time.
+    const std::size_t sourceBytes = format.bitCount / 8;
+    Reader in(file, kDataAt);
+    for (std::uint32_t y = 0; y < layout.height; ++y) {
+        const std::uint8_t* row = in.take(std::size_t{layout.width} * sourceBytes);
+        if (!row)
+            return refuseShortRead("DDS", file);
+        std::uint8_t* target = out.bytes + std::size_t{y} * layout.width * 4;
+        if (format.conversion == Conversion::Masked16) {
+            convertMasked16(format, row, target, layout.width);
+        } else {
+            convertLuminance(format, row, target, layout.width);
+        }
     }
     return D3D_OK;
 }

@@ -1,8 +1,8 @@
 // The image-file decoders behind D3DXGetImageInfoFromFileW and D3DXCreateTextureFromFileW. Each
-// format has a probe that reads only the header (and checks the declared sizes against the bytes the
-// file holds) and a decoder that writes level 0 straight into a texture's zeroed bytes, so no pixel
-// buffer is ever copied. ImageFile.cpp reads the file, picks the format from its magic bytes and
-// owns the texture; the decoders own nothing.
+// format has a probe that reads only the header (and checks the declared sizes against the file's
+// length) and a decoder that streams the file into a texture's zeroed level 0, so neither the file
+// nor a pixel buffer is ever held whole. ImageFile.cpp opens the file, picks the format from its
+// magic bytes and owns the texture; the decoders own nothing.
 #pragma once
 
 #include <cstddef>
@@ -10,13 +10,9 @@
 #include <string>
 
 #include "ImageService/D3DX.h"
+#include "ImageService/Decode/Source.h"
 
 namespace ImageService::Decode {
-
-struct ByteView {
-    const std::uint8_t* data;
-    std::size_t size;
-};
 
 // What the header promises. `fileFormat` is what the file stores (reported through D3DXIMAGE_INFO);
 // `textureFormat` is what level 0 is decoded into and always one the service can hold.
@@ -38,34 +34,37 @@ struct Destination {
 // Probes return D3D_OK and fill the header with the sides the file declares (even beyond what the
 // service can hold: the caller judges those, and a probe allocates nothing), or D3DXERR_INVALIDDATA
 // for damaged, truncated or unsupported data. Decoders are only called after their own probe
-// succeeded on the same bytes and with sides the service can hold; they return D3DXERR_INVALIDDATA
+// succeeded on the same file and with sides the service can hold; they return D3DXERR_INVALIDDATA
 // or E_OUTOFMEMORY on failure, and the destination may then hold partial output. Every refusal notes
 // what was found (through `refuse`), so the user reads the cause, not only that the file failed.
 // Probes of formats without a signature may refuse silently: the caller then says the file is in no
 // supported format.
-HRESULT probePng(ByteView file, ImageHeader* header);
-HRESULT decodePng(ByteView file, const ImageHeader& header, Destination out);
+HRESULT probePng(Source& file, ImageHeader* header);
+HRESULT decodePng(Source& file, const ImageHeader& header, Destination out);
 
-HRESULT probeJpeg(ByteView file, ImageHeader* header);
-HRESULT decodeJpeg(ByteView file, const ImageHeader& header, Destination out);
+HRESULT probeJpeg(Source& file, ImageHeader* header);
+HRESULT decodeJpeg(Source& file, const ImageHeader& header, Destination out);
 
-HRESULT probeBmp(ByteView file, ImageHeader* header);
-HRESULT decodeBmp(ByteView file, const ImageHeader& header, Destination out);
+HRESULT probeBmp(Source& file, ImageHeader* header);
+HRESULT decodeBmp(Source& file, const ImageHeader& header, Destination out);
 
-HRESULT probeTga(ByteView file, ImageHeader* header);
-HRESULT decodeTga(ByteView file, const ImageHeader& header, Destination out);
+HRESULT probeTga(Source& file, ImageHeader* header);
+HRESULT decodeTga(Source& file, const ImageHeader& header, Destination out);
 
-HRESULT probeDds(ByteView file, ImageHeader* header);
-HRESULT decodeDds(ByteView file, const ImageHeader& header, Destination out);
+HRESULT probeDds(Source& file, ImageHeader* header);
+HRESULT decodeDds(Source& file, const ImageHeader& header, Destination out);
 
-HRESULT probePnm(ByteView file, ImageHeader* header);  // PBM, PGM, PPM and PAM
-HRESULT decodePnm(ByteView file, const ImageHeader& header, Destination out);
+HRESULT probePnm(Source& file, ImageHeader* header);  // PBM, PGM, PPM and PAM
+HRESULT decodePnm(Source& file, const ImageHeader& header, Destination out);
 
-HRESULT probePfm(ByteView file, ImageHeader* header);
-HRESULT decodePfm(ByteView file, const ImageHeader& header, Destination out);
+HRESULT probePfm(Source& file, ImageHeader* header);
+HRESULT decodePfm(Source& file, const ImageHeader& header, Destination out);
 
-HRESULT probeHdr(ByteView file, ImageHeader* header);  // Radiance RGBE
-HRESULT decodeHdr(ByteView file, const ImageHeader& header, Destination out);
+HRESULT probeHdr(Source& file, ImageHeader* header);  // Radiance RGBE
+HRESULT decodeHdr(Source& file, const ImageHeader& header, Destination out);
+
+// Refuses a file whose data ended early while being read (it shrank since it was measured).
+HRESULT refuseShortRead(const char* format, const Source& file);
 
 // Little-endian field readers; callers check the offset against the size first.
 inline std::uint16_t readU16(const std::uint8_t* p) {

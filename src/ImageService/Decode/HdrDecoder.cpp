@@ -33,20 +33,21 @@ struct HdrLayout {
     Orientation orientation;
     std::uint32_t scanlines = 0;
     std::uint32_t scanlineLength = 0;
-    std::size_t dataOffset = 0;
+    std::uint64_t dataOffset = 0;
 };
 
-// The line starting at `at` without its newline; false when no newline comes within kLongestLine.
-bool readLine(ByteView file, std::size_t* at, std::string* line) {
+// The next line without its newline; false when no newline comes within kLongestLine.
+bool readLine(Reader& in, std::string* line) {
     line->clear();
-    while (*at < file.size && file.data[*at] != '\n') {
+    for (int c = in.peek(); c >= 0 && c != '\n'; c = in.peek()) {
         if (line->size() == kLongestLine)
             return false;
-        line->push_back(static_cast<char>(file.data[(*at)++]));
+        line->push_back(static_cast<char>(c));
+        in.skip(1);
     }
-    if (*at >= file.size)
+    if (in.atEnd())
         return false;
-    ++*at;
+    in.skip(1);
     if (!line->empty() && line->back() == '\r')
         line->pop_back();
     return true;
@@ -103,13 +104,13 @@ std::uint64_t fewestScanlineBytes(std::uint32_t length) {
     return coded < flat ? coded : flat;
 }
 
-HRESULT parseLayout(ByteView file, HdrLayout* layout) {
-    std::size_t at = 0;
+HRESULT parseLayout(Source& file, HdrLayout* layout) {
+    Reader in(file, 0, Reader::kHeaderCapacity);
     std::string line;
-    if (!readLine(file, &at, &line) || (line != "#?RADIANCE" && line != "#?RGBE"))
+    if (!readLine(in, &line) || (line != "#?RADIANCE" && line != "#?RGBE"))
         return refuse("HDR: no #?RADIANCE or #?RGBE first line");
     for (;;) {
-        if (!readLine(file, &at, &line))
+        if (!readLine(in, &line))
             return refuse("truncated HDR: the header never ends");
         if (line.empty())
             break;
@@ -120,13 +121,13 @@ HRESULT parseLayout(ByteView file, HdrLayout* layout) {
         if (line != "FORMAT=32-bit_rle_rgbe")
             return refuse("HDR: %s is not read", line.c_str());
     }
-    if (!readLine(file, &at, &line))
+    if (!readLine(in, &line))
         return refuse("truncated HDR: no resolution line");
     if (HRESULT hr = parseResolution(line, layout); FAILED(hr))
         return hr;
-    layout->dataOffset = at;
+    layout->dataOffset = in.position();
     const std::uint64_t fewest = productOrMax(fewestScanlineBytes(layout->scanlineLength), layout->scanlines);
-    const std::uint64_t available = file.size - at;
+    const std::uint64_t available = file.size() - layout->dataOffset;
     if (available < fewest) {
         return refuse("truncated HDR: %s bytes cannot hold %s scanlines of %s pixels",
                       grouped(available).c_str(), grouped(layout->scanlines).c_str(),
@@ -135,43 +136,41 @@ HRESULT parseLayout(ByteView file, HdrLayout* layout) {
     return D3D_OK;
 }
 
-// Reads the scanline at `*at` into `rgbe` (four bytes a pixel) and moves past it.
-HRESULT readScanline(ByteView file, std::size_t* at, std::uint32_t index, std::vector<std::uint8_t>& rgbe) {
+// Reads the next scanline into `rgbe` (four bytes a pixel).
+HRESULT readScanline(Reader& in, std::uint32_t index, std::vector<std::uint8_t>& rgbe) {
     const std::uint32_t length = static_cast<std::uint32_t>(rgbe.size() / 4);
-    const std::uint8_t* d = file.data;
-    std::size_t p = *at;
-    const bool coded = length >= kShortestCoded && length <= kLongestCoded && file.size - p >= 4 &&
-                       d[p] == 2 && d[p + 1] == 2 && (d[p + 2] & 0x80) == 0;
+    const std::uint8_t* start = in.peek(4);
+    const bool coded = length >= kShortestCoded && length <= kLongestCoded && start && start[0] == 2 &&
+                       start[1] == 2 && (start[2] & 0x80) == 0;
     if (!coded) {
-        if (file.size - p < rgbe.size())
+        const std::uint8_t* flat = in.take(rgbe.size());
+        if (!flat)
             return refuse("truncated HDR: scanline %u ends early", index);
-        std::copy(d + p, d + p + rgbe.size(), rgbe.begin());
-        *at = p + rgbe.size();
+        std::copy(flat, flat + rgbe.size(), rgbe.begin());
         return D3D_OK;
     }
-    const std::uint32_t declared = (d[p + 2] << 8) | d[p + 3];
+    const std::uint32_t declared = (start[2] << 8) | start[3];
     if (declared != length)
         return refuse("HDR: scanline %u declares %u pixels, not %u", index, declared, length);
-    p += 4;
+    in.skip(4);
     for (unsigned channel = 0; channel < 4; ++channel) {
         for (std::uint32_t x = 0; x < length;) {
-            if (p >= file.size)
+            const int code = in.get();
+            if (code < 0)
                 return refuse("truncated HDR: scanline %u ends early", index);
-            const unsigned code = d[p++];
             const bool run = code > 128;
             const std::uint32_t count = run ? code - 128 : code;
             if (count == 0)
                 return refuse("HDR: zero-length run in scanline %u", index);
             if (count > length - x)
                 return refuse("HDR: scanline run past the row end (scanline %u)", index);
-            if (file.size - p < (run ? 1 : count))
+            const std::uint8_t* data = in.take(run ? 1 : count);
+            if (!data)
                 return refuse("truncated HDR: scanline %u ends early", index);
             for (std::uint32_t i = 0; i < count; ++i, ++x)
-                rgbe[std::size_t{x} * 4 + channel] = d[run ? p : p + i];
-            p += run ? 1 : count;
+                rgbe[std::size_t{x} * 4 + channel] = data[run ? 0 : i];
         }
     }
-    *at = p;
     return D3D_OK;
 }
 
@@ -185,7 +184,7 @@ std::array<float, 256> mantissaSteps() {
 
 }  // namespace
 
-HRESULT probeHdr(ByteView file, ImageHeader* header) {
+HRESULT probeHdr(Source& file, ImageHeader* header) {
     HdrLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;
@@ -193,7 +192,7 @@ HRESULT probeHdr(ByteView file, ImageHeader* header) {
     return D3D_OK;
 }
 
-HRESULT decodeHdr(ByteView file, const ImageHeader& header, Destination out) {
+HRESULT decodeHdr(Source& file, const ImageHeader& header, Destination out) {
     HdrLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;
@@ -204,9 +203,9 @@ HRESULT decodeHdr(ByteView file, const ImageHeader& header, Destination out) {
     const Orientation& o = layout.orientation;
     const std::array<float, 256> steps = mantissaSteps();
     std::vector<std::uint8_t> rgbe(std::size_t{layout.scanlineLength} * 4);
-    std::size_t at = layout.dataOffset;
+    Reader in(file, layout.dataOffset);
     for (std::uint32_t s = 0; s < layout.scanlines; ++s) {
-        if (HRESULT hr = readScanline(file, &at, s, rgbe); FAILED(hr))
+        if (HRESULT hr = readScanline(in, s, rgbe); FAILED(hr))
             return hr;
         for (std::uint32_t i = 0; i < layout.scanlineLength; ++i) {
             const std::uint32_t slow = s, fast = i;

@@ -11,12 +11,12 @@ namespace ImageService::Decode {
 
 class HeaderText {
 public:
-    HeaderText(ByteView file, std::size_t at) : file(file), at(at) {}
+    explicit HeaderText(Reader& in) : in(in) {}
 
-    std::size_t position() const { return at; }
-    bool atEnd() const { return at >= file.size; }
-    int peek() const { return atEnd() ? -1 : file.data[at]; }
-    void skip(std::size_t count) { at += count; }  // the caller has seen these bytes
+    std::uint64_t position() const { return in.position(); }
+    bool atEnd() { return in.atEnd(); }
+    int peek() { return in.peek(); }
+    void skip(std::size_t count) { in.skip(count); }  // the caller has seen these bytes
 
     static bool isSpace(int c) {
         return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
@@ -24,29 +24,29 @@ public:
 
     // Skips whitespace and, with `comments`, comments; true when it skipped anything.
     bool skipSpace(bool comments) {
-        const std::size_t start = at;
-        while (!atEnd()) {
-            if (isSpace(file.data[at])) {
-                ++at;
-            } else if (comments && file.data[at] == '#') {
-                while (!atEnd() && file.data[at] != '\n')
-                    ++at;
+        const std::uint64_t start = position();
+        for (int c = peek(); c >= 0; c = peek()) {
+            if (isSpace(c)) {
+                in.skip(1);
+            } else if (comments && c == '#') {
+                while (peek() >= 0 && peek() != '\n')
+                    in.skip(1);
             } else {
                 break;
             }
         }
-        return at != start;
+        return position() != start;
     }
 
     // Decimal digits at the cursor; false when there are none. Values past kSaturated stay there.
     bool readNumber(std::uint64_t* value) {
-        if (atEnd() || file.data[at] < '0' || file.data[at] > '9')
+        if (!isDigit(peek()))
             return false;
         std::uint64_t result = 0;
-        while (!atEnd() && file.data[at] >= '0' && file.data[at] <= '9') {
+        for (int c = peek(); isDigit(c); c = peek()) {
             if (result < kSaturated)
-                result = result * 10 + (file.data[at] - '0');
-            ++at;
+                result = result * 10 + (c - '0');
+            in.skip(1);
         }
         *value = result;
         return true;
@@ -55,34 +55,35 @@ public:
     // The characters up to the next whitespace, at most kLongestWord of them.
     std::string readWord() {
         std::string word;
-        while (!atEnd() && !isSpace(file.data[at]) && word.size() < kLongestWord)
-            word.push_back(static_cast<char>(file.data[at++]));
+        for (int c = peek(); c >= 0 && !isSpace(c) && word.size() < kLongestWord; c = peek()) {
+            word.push_back(static_cast<char>(c));
+            in.skip(1);
+        }
         return word;
     }
 
     // The single whitespace byte that ends a header before binary data.
     bool takeOneSpace() {
-        if (atEnd() || !isSpace(file.data[at]))
+        if (!isSpace(peek()))
             return false;
-        ++at;
+        in.skip(1);
         return true;
     }
 
     // Moves past the rest of the line, newline included; false when the file ends first.
     bool skipLine() {
-        while (!atEnd() && file.data[at] != '\n')
-            ++at;
-        if (atEnd())
-            return false;
-        ++at;
-        return true;
+        for (int c = in.get(); c >= 0; c = in.get()) {
+            if (c == '\n')
+                return true;
+        }
+        return false;
     }
 
 private:
+    static bool isDigit(int c) { return c >= '0' && c <= '9'; }
     static constexpr std::uint64_t kSaturated = 100'000'000'000'000'000;
     static constexpr std::size_t kLongestWord = 64;
-    ByteView file;
-    std::size_t at;
+    Reader& in;
 };
 
 }  // namespace ImageService::Decode

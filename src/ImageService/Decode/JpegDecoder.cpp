@@ -5,6 +5,7 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 // jpeglib.h needs size_t and FILE declared before it, and jerror.h needs its configuration.
 #include <jpeglib.h>
 // (kept apart so that sorting keeps the order)
@@ -86,9 +87,51 @@ void onProgress(j_common_ptr info) {
     }
 }
 
+// Feeds libjpeg from the source a buffer at a time. At the end of the data it does what libjpeg's
+// own sources do: warns (which refuses the file here) and supplies an end-of-image marker.
+constexpr std::size_t kInputBuffer = std::size_t{64} << 10;
+
+struct Input {
+    jpeg_source_mgr manager;  // first: libjpeg hands back a pointer to it
+    Source* file;
+    std::uint64_t at;
+    JOCTET* buffer;  // kInputBuffer bytes
+};
+
+void initSource(j_decompress_ptr) {}
+void termSource(j_decompress_ptr) {}
+
+boolean fillInput(j_decompress_ptr info) {
+    static const JOCTET kEnd[2] = {0xFF, JPEG_EOI};
+    Input* input = reinterpret_cast<Input*>(info->src);
+    const std::size_t got = input->file->readAt(input->at, input->buffer, kInputBuffer);
+    input->at += got;
+    if (got == 0) {
+        WARNMS(info, JWRN_JPEG_EOF);
+        input->manager.next_input_byte = kEnd;
+        input->manager.bytes_in_buffer = sizeof kEnd;
+    } else {
+        input->manager.next_input_byte = input->buffer;
+        input->manager.bytes_in_buffer = got;
+    }
+    return TRUE;
+}
+
+void skipInput(j_decompress_ptr info, long count) {
+    jpeg_source_mgr* manager = info->src;
+    if (count <= 0)
+        return;
+    while (count > static_cast<long>(manager->bytes_in_buffer)) {
+        count -= static_cast<long>(manager->bytes_in_buffer);
+        fillInput(info);
+    }
+    manager->next_input_byte += count;
+    manager->bytes_in_buffer -= static_cast<std::size_t>(count);
+}
+
 class Decompressor {
 public:
-    Decompressor(ByteView file, std::size_t memoryLimit) {
+    Decompressor(Source& file, std::size_t memoryLimit) {
         decompress.err = jpeg_std_error(&trap.manager);
         trap.manager.error_exit = onError;
         trap.manager.emit_message = onMessage;
@@ -101,7 +144,17 @@ public:
         decompress.progress = &progress;
         // libjpeg refuses whole-image buffers beyond this instead of asking for them.
         decompress.mem->max_memory_to_use = static_cast<long>(memoryLimit);
-        jpeg_mem_src(&decompress, file.data, static_cast<unsigned long>(file.size));
+        if (file.size() == 0)
+            ERREXIT(&decompress, JERR_INPUT_EMPTY);
+        input.manager.init_source = initSource;
+        input.manager.fill_input_buffer = fillInput;
+        input.manager.skip_input_data = skipInput;
+        input.manager.resync_to_restart = jpeg_resync_to_restart;
+        input.manager.term_source = termSource;
+        input.file = &file;
+        input.at = 0;
+        input.buffer = buffer.get();
+        decompress.src = &input.manager;
         ready = true;
     }
     ~Decompressor() {
@@ -167,6 +220,8 @@ public:
 private:
     Trap trap{};
     jpeg_progress_mgr progress{};
+    Input input{};
+    std::unique_ptr<JOCTET[]> buffer{new JOCTET[kInputBuffer]};
     bool created = false;
     bool ready = false;
 };
@@ -184,9 +239,7 @@ void cmykToBgra(std::uint8_t* pixels, std::size_t count) {
 
 }  // namespace
 
-HRESULT probeJpeg(ByteView file, ImageHeader* header) {
-    if (file.size > 0xFFFFFFFFu)
-        return refuse("JPEG file too large: %zu bytes", file.size);  // libjpeg takes an unsigned long size
+HRESULT probeJpeg(Source& file, ImageHeader* header) {
     Decompressor jpeg(file, kDecodeBudget);
     if (!jpeg.readHeader())
         return D3DXERR_INVALIDDATA;
@@ -199,9 +252,9 @@ HRESULT probeJpeg(ByteView file, ImageHeader* header) {
     return D3D_OK;
 }
 
-HRESULT decodeJpeg(ByteView file, const ImageHeader& header, Destination out) {
-    // The decoded image and the file are already in memory; the rest of the budget is libjpeg's.
-    const std::size_t held = out.size + file.size;
+HRESULT decodeJpeg(Source& file, const ImageHeader& header, Destination out) {
+    // The decoded image and the input buffer are already in memory; the rest of the budget is libjpeg's.
+    const std::size_t held = out.size + kInputBuffer;
     const std::size_t limit = held < kDecodeBudget - 16 * kMiB ? kDecodeBudget - held : 16 * kMiB;
     Decompressor jpeg(file, limit);
     if (!jpeg.readHeader())

@@ -18,14 +18,16 @@ struct PfmLayout {
     std::uint32_t height = 0;
     unsigned channels = 3;
     bool littleEndian = false;
-    std::size_t rasterOffset = 0;
+    std::uint64_t rasterOffset = 0;
 };
 
-HRESULT parseLayout(ByteView file, PfmLayout* layout) {
-    if (file.size < 2 || file.data[0] != 'P' || (file.data[1] != 'F' && file.data[1] != 'f'))
+HRESULT parseLayout(Source& file, PfmLayout* layout) {
+    std::uint8_t magic[2];
+    if (file.readAt(0, magic, 2) != 2 || magic[0] != 'P' || (magic[1] != 'F' && magic[1] != 'f'))
         return refuse("PFM: no magic number");
-    layout->channels = file.data[1] == 'F' ? 3 : 1;
-    HeaderText text(file, 2);
+    layout->channels = magic[1] == 'F' ? 3 : 1;
+    Reader in(file, 2, Reader::kHeaderCapacity);
+    HeaderText text(in);
     if (!text.skipSpace(false))
         return refuse("PFM: no whitespace after the magic number");
     std::uint64_t sides[2] = {};
@@ -51,7 +53,7 @@ HRESULT parseLayout(ByteView file, PfmLayout* layout) {
     layout->rasterOffset = text.position();
     const std::uint64_t needed =
         productOrMax(std::uint64_t{layout->width} * layout->channels * 4, layout->height);
-    const std::uint64_t available = file.size - layout->rasterOffset;
+    const std::uint64_t available = file.size() - layout->rasterOffset;
     if (available < needed)
         return refuse("truncated PFM: %s of %s pixel bytes", grouped(available).c_str(),
                       grouped(needed).c_str());
@@ -70,7 +72,7 @@ float readFloat(const std::uint8_t* p, bool littleEndian) {
 
 }  // namespace
 
-HRESULT probePfm(ByteView file, ImageHeader* header) {
+HRESULT probePfm(Source& file, ImageHeader* header) {
     PfmLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;
@@ -79,7 +81,7 @@ HRESULT probePfm(ByteView file, ImageHeader* header) {
     return D3D_OK;
 }
 
-HRESULT decodePfm(ByteView file, const ImageHeader& header, Destination out) {
+HRESULT decodePfm(Source& file, const ImageHeader& header, Destination out) {
     PfmLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;
@@ -88,8 +90,12 @@ HRESULT decodePfm(ByteView file, const ImageHeader& header, Destination out) {
         return D3DXERR_INVALIDDATA;
     }
     const std::size_t rowBytes = std::size_t{layout.width} * layout.channels * 4;
-    for (std::uint32_t y = 0; y < layout.height; ++y) {
-        const std::uint8_t* source = file.data + layout.rasterOffset + (layout.height - 1 - y) * rowBytes;
+    Reader in(file, layout.rasterOffset);
+    for (std::uint32_t fileRow = 0; fileRow < layout.height; ++fileRow) {
+        const std::uint8_t* source = in.take(rowBytes);
+        if (!source)
+            return refuseShortRead("PFM", file);
+        const std::uint32_t y = layout.height - 1 - fileRow;  // stored bottom-up
         std::uint8_t* target = out.bytes + std::size_t{y} * layout.width * 4;
         for (std::uint32_t x = 0; x < layout.width; ++x, target += 4, source += layout.channels * 4) {
             const std::uint8_t red = floatToByte(readFloat(source, layout.littleEndian));

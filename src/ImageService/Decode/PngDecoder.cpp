@@ -23,26 +23,27 @@ struct ContextDeleter {
 using Context = std::unique_ptr<spng_ctx, ContextDeleter>;
 
 // Every chunk length must fit in the bytes left, so a 170-byte file cannot announce a 2 GiB IDAT;
-// the walk jumps from header to header without touching chunk data.
-HRESULT checkChunkLayout(ByteView file) {
-    std::size_t offset = sizeof(kSignature);
+// the walk jumps from header to header without reading chunk data.
+HRESULT checkChunkLayout(Source& file) {
+    std::uint64_t offset = sizeof(kSignature);
     bool sawData = false;
-    while (file.size - offset >= 12) {
-        std::uint32_t length = (std::uint32_t{file.data[offset]} << 24) |
-                               (std::uint32_t{file.data[offset + 1]} << 16) |
-                               (std::uint32_t{file.data[offset + 2]} << 8) | file.data[offset + 3];
-        if (length > 0x7FFFFFFFu || length > file.size - offset - 12) {
-            return refuse("truncated PNG: the chunk at byte %zu needs %u bytes, %zu remain", offset, length,
-                          file.size - offset - 12);
+    std::uint8_t chunk[8];
+    while (file.size() - offset >= 12 && file.readAt(offset, chunk, sizeof chunk) == sizeof chunk) {
+        std::uint32_t length = (std::uint32_t{chunk[0]} << 24) | (std::uint32_t{chunk[1]} << 16) |
+                               (std::uint32_t{chunk[2]} << 8) | chunk[3];
+        if (length > 0x7FFFFFFFu || length > file.size() - offset - 12) {
+            return refuse("truncated PNG: the chunk at byte %llu needs %u bytes, %llu remain",
+                          static_cast<unsigned long long>(offset), length,
+                          static_cast<unsigned long long>(file.size() - offset - 12));
         }
-        const std::uint8_t* type = file.data + offset + 4;
+        const std::uint8_t* type = chunk + 4;
         if (std::memcmp(type, "IDAT", 4) == 0)
             sawData = true;
         if (std::memcmp(type, "IEND", 4) == 0)
             return sawData ? D3D_OK : refuse("damaged PNG: no image data before its end");
-        offset += 12 + std::size_t{length};
+        offset += 12 + std::uint64_t{length};
     }
-    return refuse("truncated PNG: no end chunk in its %zu bytes", file.size);
+    return refuse("truncated PNG: no end chunk in its %llu bytes", static_cast<unsigned long long>(file.size()));
 }
 
 // libspng's code for a failure, as a reason; checksums are named as such.
@@ -56,14 +57,27 @@ HRESULT refuseWith(int status) {
     return refuse("damaged PNG: %s", spng_strerror(status));
 }
 
-Context openContext(ByteView file) {
+// libspng pulls the file through this as it parses, a chunk header or a piece of data at a time.
+struct Stream {
+    Source& file;
+    std::uint64_t at = 0;
+};
+
+int readStream(spng_ctx*, void* user, void* into, std::size_t length) {
+    Stream& stream = *static_cast<Stream*>(user);
+    const std::size_t got = stream.file.readAt(stream.at, into, length);
+    stream.at += got;
+    return got == length ? 0 : SPNG_IO_EOF;
+}
+
+Context openContext(Stream& stream) {
     Context ctx(spng_ctx_new(0));
     if (!ctx)
         return ctx;
     bool configured = spng_set_image_limits(ctx.get(), kLargestSide, kLargestSide) == 0 &&
-                      spng_set_chunk_limits(ctx.get(), file.size, kChunkCacheLimit) == 0 &&
+                      spng_set_chunk_limits(ctx.get(), stream.file.size(), kChunkCacheLimit) == 0 &&
                       spng_set_crc_action(ctx.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR) == 0 &&
-                      spng_set_png_buffer(ctx.get(), file.data, file.size) == 0;
+                      spng_set_png_stream(ctx.get(), readStream, &stream) == 0;
     if (!configured)
         ctx.reset();
     return ctx;
@@ -81,12 +95,15 @@ void swapRedBlue(std::uint8_t* pixels, std::size_t count) {
 
 }  // namespace
 
-HRESULT probePng(ByteView file, ImageHeader* header) {
-    if (file.size < sizeof(kSignature) || std::memcmp(file.data, kSignature, sizeof(kSignature)) != 0)
+HRESULT probePng(Source& file, ImageHeader* header) {
+    std::uint8_t signature[sizeof(kSignature)];
+    if (file.readAt(0, signature, sizeof signature) != sizeof signature ||
+        std::memcmp(signature, kSignature, sizeof(kSignature)) != 0)
         return refuse("not a PNG image");
     if (HRESULT hr = checkChunkLayout(file); FAILED(hr))
         return hr;
-    Context ctx = openContext(file);
+    Stream stream{file};
+    Context ctx = openContext(stream);
     if (!ctx)
         return E_OUTOFMEMORY;
     spng_ihdr ihdr;
@@ -99,8 +116,9 @@ HRESULT probePng(ByteView file, ImageHeader* header) {
     return D3D_OK;
 }
 
-HRESULT decodePng(ByteView file, const ImageHeader& header, Destination out) {
-    Context ctx = openContext(file);
+HRESULT decodePng(Source& file, const ImageHeader& header, Destination out) {
+    Stream stream{file};
+    Context ctx = openContext(stream);
     if (!ctx)
         return E_OUTOFMEMORY;
     std::size_t needed = 0;

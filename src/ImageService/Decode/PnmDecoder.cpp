@@ -22,7 +22,7 @@ struct PnmLayout {
     unsigned depth = 1;   // samples per pixel: grey, grey+alpha, RGB, RGB+alpha
     bool plain = false;   // samples as decimal text
     bool bitmap = false;  // PBM: one bit or digit per pixel, 1 is black
-    std::size_t rasterOffset = 0;
+    std::uint64_t rasterOffset = 0;
 };
 
 const char* nameOf(char kind) {
@@ -57,8 +57,8 @@ HRESULT checkMaxval(const PnmLayout& layout, std::uint64_t maxval) {
 
 // P1-P6: magic, width, height and (but for PBM) maxval, separated by whitespace and comments, then
 // exactly one whitespace byte before the raster.
-HRESULT parseClassicHeader(ByteView file, PnmLayout* layout) {
-    HeaderText text(file, 2);
+HRESULT parseClassicHeader(Reader& in, PnmLayout* layout) {
+    HeaderText text(in);
     if (!text.skipSpace(true))
         return refuse("%s: no whitespace after the magic number", layout->name);
     std::uint64_t values[3] = {0, 0, 1};
@@ -87,8 +87,8 @@ HRESULT parseClassicHeader(ByteView file, PnmLayout* layout) {
 }
 
 // P7: "KEY value" lines up to ENDHDR. Without TUPLTYPE the depth alone says what the tuples hold.
-HRESULT parsePamHeader(ByteView file, PnmLayout* layout) {
-    HeaderText text(file, 2);
+HRESULT parsePamHeader(Reader& in, PnmLayout* layout) {
+    HeaderText text(in);
     if (!text.skipLine())
         return refuse("truncated PAM: the header never ends");
     std::uint64_t width = 0, height = 0, depth = 0, maxval = 0;
@@ -150,18 +150,20 @@ HRESULT parsePamHeader(ByteView file, PnmLayout* layout) {
 
 // The header, and the raster's length against the file: binary rasters exactly, text rasters by the
 // fewest bytes that could hold them (one digit per PBM pixel, a digit and a separator per sample).
-HRESULT parseLayout(ByteView file, PnmLayout* layout) {
-    if (file.size < 2 || file.data[0] != 'P' || file.data[1] < '1' || file.data[1] > '7')
+HRESULT parseLayout(Source& file, PnmLayout* layout) {
+    std::uint8_t magic[2];
+    if (file.readAt(0, magic, 2) != 2 || magic[0] != 'P' || magic[1] < '1' || magic[1] > '7')
         return refuse("PNM: no magic number");
-    layout->kind = static_cast<char>(file.data[1]);
+    layout->kind = static_cast<char>(magic[1]);
     layout->name = nameOf(layout->kind);
     layout->plain = layout->kind <= '3';
     layout->bitmap = layout->kind == '1' || layout->kind == '4';
-    HRESULT hr = layout->kind == '7' ? parsePamHeader(file, layout) : parseClassicHeader(file, layout);
+    Reader in(file, 2, Reader::kHeaderCapacity);
+    HRESULT hr = layout->kind == '7' ? parsePamHeader(in, layout) : parseClassicHeader(in, layout);
     if (FAILED(hr))
         return hr;
 
-    const std::uint64_t available = file.size - layout->rasterOffset;
+    const std::uint64_t available = file.size() - layout->rasterOffset;
     const std::uint64_t pixels = std::uint64_t{layout->width} * layout->height;
     if (layout->plain) {
         const std::uint64_t samples = productOrMax(pixels, layout->depth);
@@ -187,28 +189,26 @@ HRESULT parseLayout(ByteView file, PnmLayout* layout) {
 // Hands out the raster's samples in file order, whichever way they are stored.
 class SampleReader {
 public:
-    SampleReader(ByteView file, const PnmLayout& layout)
-        : file(file), layout(layout), text(file, layout.rasterOffset), at(layout.rasterOffset) {}
+    SampleReader(Source& file, const PnmLayout& layout)
+        : file(file), layout(layout), in(file, layout.rasterOffset), text(in) {}
 
     HRESULT next(unsigned* value) {
         if (layout.plain)
             return nextText(value);
         if (layout.bitmap) {
             // Each PBM row starts on a byte boundary; a set bit is black.
-            const std::uint8_t byte = file.data[at + column / 8];
+            if (column == 0 && !(row = in.take((layout.width + 7) / 8)))
+                return refuseShortRead(layout.name, file);
+            const std::uint8_t byte = row[column / 8];
             *value = (byte >> (7 - column % 8)) & 1 ? 0 : 1;
-            if (++column == layout.width) {
+            if (++column == layout.width)
                 column = 0;
-                at += (layout.width + 7) / 8;
-            }
             return D3D_OK;
         }
-        if (layout.maxval > 255) {
-            *value = (file.data[at] << 8) | file.data[at + 1];
-            at += 2;
-        } else {
-            *value = file.data[at++];
-        }
+        const std::uint8_t* sample = in.take(layout.maxval > 255 ? 2 : 1);
+        if (!sample)
+            return refuseShortRead(layout.name, file);
+        *value = layout.maxval > 255 ? (sample[0] << 8) | sample[1] : sample[0];
         return checkRange(*value);
     }
 
@@ -246,17 +246,18 @@ private:
         return D3D_OK;
     }
 
-    ByteView file;
+    Source& file;
     const PnmLayout& layout;
+    Reader in;
     HeaderText text;
-    std::size_t at;
+    const std::uint8_t* row = nullptr;  // the PBM row being read
     std::uint32_t column = 0;
     std::uint64_t taken = 0;
 };
 
 }  // namespace
 
-HRESULT probePnm(ByteView file, ImageHeader* header) {
+HRESULT probePnm(Source& file, ImageHeader* header) {
     PnmLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;
@@ -266,7 +267,7 @@ HRESULT probePnm(ByteView file, ImageHeader* header) {
     return D3D_OK;
 }
 
-HRESULT decodePnm(ByteView file, const ImageHeader& header, Destination out) {
+HRESULT decodePnm(Source& file, const ImageHeader& header, Destination out) {
     PnmLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;

@@ -17,6 +17,11 @@ HRESULT refuse(const char* format, ...) {
     return D3DXERR_INVALIDDATA;
 }
 
+HRESULT refuseShortRead(const char* format, const Source& file) {
+    return refuse("truncated %s: the file ended at byte %s while it was read", format,
+                  grouped(file.size()).c_str());
+}
+
 std::string grouped(std::uint64_t count) {
     std::string digits = std::to_string(count);
     for (std::size_t at = digits.size(); at > 3; at -= 3)

@@ -3,6 +3,7 @@
 // one the format allows; that keeps random data from passing as an image.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "ImageService/Decode/Decoders.h"
 
@@ -63,9 +64,14 @@ void pixelToBgra(const TgaLayout& layout, const std::uint8_t* source, std::uint8
     }
 }
 
-HRESULT parseLayout(ByteView file, TgaLayout* layout) {
-    const std::uint8_t* d = file.data;
-    if (file.size < kHeaderSize)
+// The header, the image ID and the 256 colour-map entries that can be used all lie within this.
+constexpr std::size_t kHeadSize = kHeaderSize + 255 + 256 * 4;
+
+HRESULT parseLayout(Source& file, TgaLayout* layout) {
+    const std::vector<std::uint8_t> head = readHead(file, kHeadSize);
+    const std::uint8_t* d = head.data();
+    const std::size_t fileSize = static_cast<std::size_t>(file.size());
+    if (fileSize < kHeaderSize)
         return D3DXERR_INVALIDDATA;
     const unsigned idLength = d[0], mapType = d[1], imageType = d[2];
     const unsigned mapFirst = readU16(d + 3), mapLength = readU16(d + 5), mapBits = d[7];
@@ -109,8 +115,8 @@ HRESULT parseLayout(ByteView file, TgaLayout* layout) {
     const std::size_t mapOffset = kHeaderSize + idLength;
     const std::size_t mapSize = mapType == 1 ? std::size_t{mapLength} * bytesFor(mapBits) : 0;
     layout->pixelOffset = mapOffset + mapSize;
-    if (layout->pixelOffset > file.size) {
-        return refuse("truncated TGA: pixels start at byte %zu of %zu", layout->pixelOffset, file.size);
+    if (layout->pixelOffset > fileSize) {
+        return refuse("truncated TGA: pixels start at byte %zu of %zu", layout->pixelOffset, fileSize);
     }
     if (layout->kind == kMapped) {
         for (auto& entry : layout->palette)
@@ -124,7 +130,7 @@ HRESULT parseLayout(ByteView file, TgaLayout* layout) {
     }
 
     const std::uint64_t pixels = std::uint64_t{layout->width} * layout->height;
-    const std::uint64_t available = file.size - layout->pixelOffset;
+    const std::uint64_t available = fileSize - layout->pixelOffset;
     if (!layout->runLength && pixels * layout->bytesPerPixel > available) {
         return refuse("truncated TGA: %llu pixels need %llu bytes, %llu remain",
                       static_cast<unsigned long long>(pixels),
@@ -166,22 +172,22 @@ HRESULT truncatedRuns(std::uint64_t done, std::uint64_t total) {
 }
 
 // Packets may cross row ends; data that ends before the last pixel is refused rather than padded.
-HRESULT decodeRunLength(ByteView file, const TgaLayout& layout, PixelWriter& writer) {
+HRESULT decodeRunLength(Source& file, const TgaLayout& layout, PixelWriter& writer) {
     const std::uint64_t total = std::uint64_t{layout.width} * layout.height;
     const std::size_t step = layout.bytesPerPixel;
-    std::size_t p = layout.pixelOffset;
+    Reader in(file, layout.pixelOffset);
     for (std::uint64_t done = 0; done < total;) {
-        if (p >= file.size)
+        const int packet = in.get();
+        if (packet < 0)
             return truncatedRuns(done, total);
-        const unsigned packet = file.data[p++];
         const std::uint64_t count = std::min<std::uint64_t>((packet & 0x7F) + 1, total - done);
         const bool run = (packet & 0x80) != 0;
         const std::size_t needed = run ? step : ((packet & 0x7F) + 1) * step;
-        if (file.size - p < needed)
+        const std::uint8_t* pixels = in.take(needed);
+        if (!pixels)
             return truncatedRuns(done, total);
         for (std::uint64_t i = 0; i < count; ++i)
-            writer.put(file.data + p + (run ? 0 : i * step));
-        p += needed;
+            writer.put(pixels + (run ? 0 : i * step));
         done += count;
     }
     return D3D_OK;
@@ -189,7 +195,7 @@ HRESULT decodeRunLength(ByteView file, const TgaLayout& layout, PixelWriter& wri
 
 }  // namespace
 
-HRESULT probeTga(ByteView file, ImageHeader* header) {
+HRESULT probeTga(Source& file, ImageHeader* header) {
     TgaLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;
@@ -197,7 +203,7 @@ HRESULT probeTga(ByteView file, ImageHeader* header) {
     return D3D_OK;
 }
 
-HRESULT decodeTga(ByteView file, const ImageHeader& header, Destination out) {
+HRESULT decodeTga(Source& file, const ImageHeader& header, Destination out) {
     TgaLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;
@@ -208,9 +214,15 @@ HRESULT decodeTga(ByteView file, const ImageHeader& header, Destination out) {
     PixelWriter writer(layout, out.bytes);
     if (layout.runLength)
         return decodeRunLength(file, layout, writer);
-    const std::size_t total = std::size_t{layout.width} * layout.height;
-    for (std::size_t i = 0; i < total; ++i)
-        writer.put(file.data + layout.pixelOffset + i * layout.bytesPerPixel);
+    const std::size_t rowBytes = std::size_t{layout.width} * layout.bytesPerPixel;
+    Reader in(file, layout.pixelOffset);
+    for (std::uint32_t y = 0; y < layout.height; ++y) {
+        const std::uint8_t* row = in.take(rowBytes);
+        if (!row)
+            return refuseShortRead("TGA", file);
+        for (std::uint32_t x = 0; x < layout.width; ++x)
+            writer.put(row + std::size_t{x} * layout.bytesPerPixel);
+    }
     return D3D_OK;
 }
 

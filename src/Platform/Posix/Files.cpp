@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "Platform/Process.h"
@@ -162,6 +163,22 @@ std::int64_t InputFile::read(void* into, std::size_t count) {
         return -1;
     for (;;) {
         ssize_t got = ::read(descriptor(handle), into, count);
+        if (got >= 0)
+            return got;
+        if (errno != EINTR) {
+            why = std::strerror(errno);
+            return -1;
+        }
+    }
+}
+
+std::int64_t InputFile::readAt(std::uint64_t offset, void* into, std::size_t count) {
+    if (handle < 0)
+        return -1;
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
+        return 0;
+    for (;;) {
+        ssize_t got = ::pread(descriptor(handle), into, count, static_cast<off_t>(offset));
         if (got >= 0)
             return got;
         if (errno != EINTR) {

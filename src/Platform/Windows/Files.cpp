@@ -178,6 +178,25 @@ std::int64_t InputFile::read(void* into, std::size_t count) {
     return got;
 }
 
+std::int64_t InputFile::readAt(std::uint64_t offset, void* into, std::size_t count) {
+    if (handle == -1)
+        return -1;
+    DWORD asked = count > (1u << 30) ? (1u << 30) : static_cast<DWORD>(count);
+    // On a handle opened for synchronous reading the offset in OVERLAPPED positions this one read.
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!::ReadFile(asHandle(handle), into, asked, &got, &at)) {
+        DWORD code = ::GetLastError();
+        if (code == ERROR_HANDLE_EOF)
+            return 0;
+        why = errorText(code);
+        return -1;
+    }
+    return got;
+}
+
 OutputTarget examineOutput(const std::string& path) {
     OutputTarget target;
     if (path.empty()) {
