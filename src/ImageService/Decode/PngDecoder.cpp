@@ -2,6 +2,7 @@
 // while the row is still in cache.
 #include <spng.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -74,8 +75,12 @@ Context openContext(Stream& stream) {
     Context ctx(spng_ctx_new(0));
     if (!ctx)
         return ctx;
+    // libspng refuses a chunk limit above the cache limit, which made every PNG over 64 MiB fail to
+    // open; the limit only bounds the chunks it keeps, never the image data.
+    const std::size_t chunkLimit =
+        static_cast<std::size_t>(std::min<std::uint64_t>(stream.file.size(), kChunkCacheLimit));
     bool configured = spng_set_image_limits(ctx.get(), kLargestSide, kLargestSide) == 0 &&
-                      spng_set_chunk_limits(ctx.get(), stream.file.size(), kChunkCacheLimit) == 0 &&
+                      spng_set_chunk_limits(ctx.get(), chunkLimit, kChunkCacheLimit) == 0 &&
                       spng_set_crc_action(ctx.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR) == 0 &&
                       spng_set_png_stream(ctx.get(), readStream, &stream) == 0;
     if (!configured)
