@@ -18,9 +18,11 @@ using Decode::Destination;
 using Decode::ImageHeader;
 using Decode::Source;
 
-// The largest image the service holds is 16384^2 x 4 bytes = 1 GiB; no supported file needs more
-// than that plus its headers, so anything larger is refused before it is read.
-constexpr std::uint64_t kMaxFileSize = (std::uint64_t{1} << 30) + (std::uint64_t{1} << 20);
+// Files are streamed, so their size costs no memory, but none larger than the largest image the
+// service holds can take is read: 16384^2 pixels as a PFM of three 32-bit floats are 3 GiB, and the
+// margin covers headers and the framing of stored (uncompressed) PNG data. Larger files are refused
+// before they are read.
+constexpr std::uint64_t kMaxFileSize = (std::uint64_t{3} << 30) + (std::uint64_t{64} << 20);
 
 constexpr DWORD kResourceTexture = 3;  // the platform's D3DRTYPE_TEXTURE: every file here is a 2D image
 

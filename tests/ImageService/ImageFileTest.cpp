@@ -395,9 +395,9 @@ TEST_F(ImageFileTest, ArgumentsPathsAndFaultsThatGiveNoImage) {
     expectRefused(folder / "empty.png", true);
     writeFile(folder / "text.tga", "just some words, not a picture\n");
     expectRefused(folder / "text.tga", true);
-    // A sparse 2 GiB file costs no disk space and must be refused from its size.
+    // A sparse 4 GiB file costs no disk space and must be refused from its size.
     writeFile(folder / "huge.png", readFile(png));
-    std::filesystem::resize_file(folder / "huge.png", std::uintmax_t{1} << 31);
+    std::filesystem::resize_file(folder / "huge.png", std::uintmax_t{1} << 32);
     expectRefused(folder / "huge.png", true);
 
     // A refused path conversion leaves "-" behind; it must never be opened as a file of that name.
