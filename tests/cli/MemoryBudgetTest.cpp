@@ -1,6 +1,7 @@
 // Peak memory of whole runs at the largest size, each in its own process: an image of 16384 x 16384
 // costs 1 GiB decoded, and a run may hold no more than that image (twice with an alpha image), its
-// blocks and small working buffers. Inputs that would need more (decompression bombs) are refused
+// blocks and small working buffers, whatever the input's encoding: an uncompressed file as large as
+// its pixels is streamed, never held. Inputs that would need more (decompression bombs) are refused
 // before their memory is touched.
 #include <gtest/gtest.h>
 
@@ -32,6 +33,8 @@ TEST(MemoryBudget, LargestImagesStayWithinTheirPeakAndBombsAreRefusedEarly) {
     TempFolder folder;
     writeFlatPng(folder / "texture.png", 16384, 16384, 128, 255);
     writeFlatPng(folder / "mask.png", 16384, 16384, 0, 100);
+    writeFlatPng(folder / "stored.png", 16384, 16384, 200, 255, 0);
+    writeBlackBmp(folder / "black.bmp", 16384, 16384);
     writeProgressiveJpegBomb(folder / "bomb.jpg", 16384, 16384);
     writeProgressiveJpegBomb(folder / "mask.jpg", 16384, 16384);
 
@@ -44,6 +47,9 @@ TEST(MemoryBudget, LargestImagesStayWithinTheirPeakAndBombsAreRefusedEarly) {
     const Case cases[] = {
         {{"texture.png", "out.txd"}, 0, "", 1400},
         {{"texture.png", "out.txd", "mask.png"}, 0, "", 2600},
+        {{"stored.png", "out.txd"}, 0, "", 1400},  // files of 1 GiB each
+        {{"black.bmp", "out.txd"}, 0, "", 1400},
+        {{"texture.png", "out.txd", "stored.png"}, 0, "", 2600},
         {{"bomb.jpg", "out.txd"}, 1, "progressive JPEG too large to decode", 100},
         {{"texture.png", "out.txd", "mask.jpg"}, 1, "progressive JPEG too large to decode", 1400},
     };

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include "support/TempFolder.h"
@@ -233,7 +234,7 @@ std::string encodeHdr(const Rgba& image) {
 }
 
 void writeFlatPng(const std::string& path, std::uint32_t width, std::uint32_t height, std::uint8_t grey,
-                  std::uint8_t alpha) {
+                  std::uint8_t alpha, int compressionLevel) {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     FILE* file = std::fopen(path.c_str(), "wb");
     spng_ihdr ihdr{};
@@ -246,7 +247,7 @@ void writeFlatPng(const std::string& path, std::uint32_t width, std::uint32_t he
         row[i] = alpha;
     int status =
         !file || spng_set_png_file(ctx, file) || spng_set_ihdr(ctx, &ihdr) ||
-        spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 1) ||
+        spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, compressionLevel) ||
         spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
     for (std::uint32_t y = 0; status == 0 && y < height; ++y)
         status = spng_encode_row(ctx, row.data(), row.size());
@@ -255,6 +256,28 @@ void writeFlatPng(const std::string& path, std::uint32_t width, std::uint32_t he
         std::fclose(file);
     if (status != SPNG_EOI)
         throw std::runtime_error("png encode failed");
+}
+
+void writeBlackBmp(const std::string& path, std::uint32_t width, std::uint32_t height) {
+    const std::uint64_t pixelBytes = std::uint64_t{width} * height * 4;
+    std::string header = "BM";
+    auto put = [&header](std::uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            header.push_back(static_cast<char>(value >> (8 * i)));
+    };
+    put(54 + pixelBytes, 4);
+    put(0, 4);
+    put(54, 4);  // pixels start after the two headers
+    put(40, 4);
+    put(width, 4);
+    put(height, 4);
+    put(1, 2);   // planes
+    put(32, 2);  // bits per pixel, uncompressed
+    put(0, 4);
+    put(pixelBytes, 4);
+    put(0, 16);  // resolution and palette counts
+    writeFile(path, header);
+    std::filesystem::resize_file(path, 54 + pixelBytes);
 }
 
 void writeProgressiveJpegBomb(const std::string& path, std::uint32_t width, std::uint32_t height) {

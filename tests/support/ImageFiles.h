@@ -29,11 +29,13 @@ std::string encodePnm(const Rgba& image, char magic, unsigned maxval = 255);
 std::string encodePfm(const Rgba& image, bool grey = false, bool littleEndian = true);
 // RGBE as Radiance writes it (channels as value / 255), "-Y h +X w", run-length scanlines.
 std::string encodeHdr(const Rgba& image);
-// Large images without holding their pixels: a PNG of one colour written row by row, and a
-// progressive JPEG of four components (CMYK) whose header claims `width` x `height` over the scans of
-// an 8x8 image, as a decompression bomb does.
+// Large images without holding their pixels: a PNG of one colour written row by row (deflate level 0
+// stores it uncompressed, as big as its pixels), a black 32-bit BMP whose pixels are a hole in the
+// file (no disk or time spent on them), and a progressive JPEG of four components (CMYK) whose header
+// claims `width` x `height` over the scans of an 8x8 image, as a decompression bomb does.
 void writeFlatPng(const std::string& path, std::uint32_t width, std::uint32_t height, std::uint8_t grey,
-                  std::uint8_t alpha);
+                  std::uint8_t alpha, int compressionLevel = 1);
+void writeBlackBmp(const std::string& path, std::uint32_t width, std::uint32_t height);
 void writeProgressiveJpegBomb(const std::string& path, std::uint32_t width, std::uint32_t height);
 void writeDxt1Dds(const std::string& path, std::uint32_t width, std::uint32_t height,
                   const std::vector<std::uint8_t>& blocks);
