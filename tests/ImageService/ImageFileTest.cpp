@@ -2,11 +2,13 @@
 // says, with pixels compared against a second decoding wherever the suite gives one (libspng's
 // whole-image decode for PngSuite, the reference PNGs for TGA and DDS, sibling files that encode the
 // same picture). Then the entry points themselves: arguments and paths, the fault seam, detection by
-// content, and refusal of every truncated prefix. Every refusal leaves nothing alive.
+// content, and refusal of every truncated prefix, also of a file cut short after it was probed.
+// Every refusal leaves nothing alive.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "Common/FailureReason.h"
+#include "ImageService/Decode/Decoders.h"
 #include "ImageService/Win32.h"
 #include "support/TempFolder.h"
 #include "support/Textures.h"
@@ -453,6 +456,44 @@ TEST_F(ImageFileTest, ContentDecidesTheFormatAndHeaderInfoDescribesIt) {
     }
 }
 
+// Bytes in memory that end at `end` once decoding starts, as a file cut short after it was probed:
+// it still reports its first length until a read finds the end.
+class ShrinkingSource : public Decode::Source {
+public:
+    explicit ShrinkingSource(const std::string& bytes) : Source(bytes.size()), end(bytes.size()), bytes(bytes) {}
+    std::size_t end;
+
+protected:
+    std::size_t fetch(std::uint64_t offset, void* into, std::size_t count) override {
+        const std::size_t kept = offset < end ? std::min<std::size_t>(count, end - offset) : 0;
+        std::memcpy(into, bytes.data() + offset, kept);
+        return kept;
+    }
+
+private:
+    const std::string& bytes;
+};
+
+// A probe and its decoder, by the test file's extension.
+std::pair<HRESULT (*)(Decode::Source&, Decode::ImageHeader*),
+          HRESULT (*)(Decode::Source&, const Decode::ImageHeader&, Decode::Destination)>
+decoderFor(const std::string& path) {
+    const std::string extension = std::filesystem::path(path).extension().string();
+    if (extension == ".png")
+        return {Decode::probePng, Decode::decodePng};
+    if (extension == ".bmp")
+        return {Decode::probeBmp, Decode::decodeBmp};
+    if (extension == ".tga")
+        return {Decode::probeTga, Decode::decodeTga};
+    if (extension == ".dds")
+        return {Decode::probeDds, Decode::decodeDds};
+    if (extension == ".jpg")
+        return {Decode::probeJpeg, Decode::decodeJpeg};
+    if (extension == ".hdr")
+        return {Decode::probeHdr, Decode::decodeHdr};
+    return {Decode::probePnm, Decode::decodePnm};
+}
+
 TEST_F(ImageFileTest, EveryTruncatedPrefixOfAValidFileIsRefused) {
     for (const char* source : {"/pngsuite/basn2c08.png", "/pngsuite/basi6a16.png", "/bmpsuite/g/rgb24.bmp",
                                "/bmpsuite/g/pal8rle.bmp", "/bmpsuite/g/pal4rle.bmp",
@@ -473,6 +514,15 @@ TEST_F(ImageFileTest, EveryTruncatedPrefixOfAValidFileIsRefused) {
             writeFile(folder / "cut", whole.substr(0, length));
             SCOPED_TRACE(std::string(source) + " cut to " + std::to_string(length));
             expectRefused(folder / "cut");
+            // The same cut made after the probe: the decoder finds it and reads nothing past it.
+            const auto [probe, decode] = decoderFor(source);
+            ShrinkingSource file(whole);
+            Decode::ImageHeader header;
+            ASSERT_EQ(probe(file, &header), D3D_OK);
+            std::vector<std::uint8_t> pixels(*levelByteSize(header.textureFormat, header.width, header.height));
+            file.end = length;
+            EXPECT_TRUE(FAILED(decode(file, header, Decode::Destination{pixels.data(), pixels.size()})));
+            FailureReason::clear();
         }
     }
 }

@@ -62,12 +62,14 @@ HRESULT refuseWith(int status) {
 struct Stream {
     Source& file;
     std::uint64_t at = 0;
+    bool cut = false;  // the file ended before libspng was done with it
 };
 
 int readStream(spng_ctx*, void* user, void* into, std::size_t length) {
     Stream& stream = *static_cast<Stream*>(user);
     const std::size_t got = stream.file.readAt(stream.at, into, length);
     stream.at += got;
+    stream.cut = stream.cut || got != length;
     return got == length ? 0 : SPNG_IO_EOF;
 }
 
@@ -157,9 +159,11 @@ HRESULT decodePng(Source& file, const ImageHeader& header, Destination out) {
             break;
     }
     if (status != SPNG_EOI)
-        return refuseWith(status);
+        return stream.cut ? refuseShortRead("PNG", file) : refuseWith(status);
     // The last IDAT's CRC and the chunks after the image are only checked when read past.
     status = spng_decode_chunks(ctx.get());
+    if (stream.cut)
+        return refuseShortRead("PNG", file);  // the probe saw the end chunk; it is gone since
     if (status != 0)
         return refuseWith(status);
     if (!swapPerRow)
