@@ -125,8 +125,12 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* d
         return result;
     }
 
-    if (!convertBand(*origin, originLevel, fromBand, to, toLevel, toBand, colorKey))
+    // Blocks compressed while the source decoded are what the conversion would give: take them.
+    PixelBuffer ahead = wholeLevels && colorKey == 0 ? origin->takeBlocksAhead(originLevel, to.format()) : PixelBuffer{};
+    if ((ahead.empty() || !to.adoptLevel(toLevel, std::move(ahead))) &&
+        !convertBand(*origin, originLevel, fromBand, to, toLevel, toBand, colorKey)) {
         result = E_OUTOFMEMORY;
+    }
     UINT keptLevel = 0;
     IDirect3DTexture9* kept = origin == &from ? from.exactPixels(fromLevel, &keptLevel) : nullptr;
     if (kept)

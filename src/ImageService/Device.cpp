@@ -59,6 +59,18 @@ HRESULT IDirect3DDevice9::SetFVF(DWORD format) {
     return D3D_OK;
 }
 
+void IDirect3DDevice9::expectCompressionInto(D3DFORMAT format, UINT width, UINT height) {
+    expectedFormat = format;
+    expectedWidth = width;
+    expectedHeight = height;
+}
+
+D3DFORMAT IDirect3DDevice9::takeExpectedCompression(UINT width, UINT height) {
+    const D3DFORMAT format = width == expectedWidth && height == expectedHeight ? expectedFormat : D3DFMT_UNKNOWN;
+    expectedFormat = D3DFMT_UNKNOWN;
+    return format;
+}
+
 HRESULT IDirect3DDevice9::SetTransform(DWORD state, const D3DMATRIX* matrix) {
     if (!matrix)
         return D3DERR_INVALIDCALL;

@@ -106,6 +106,12 @@ public:
     HWND window() const { return focusWindow; }
     const D3DPRESENT_PARAMETERS& presentParameters() const { return parameters; }
 
+    // A block-compressed texture just made through D3DXCreateTexture is, as a rule, filled next from
+    // an image file of its size; the file load takes the hint (once) and compresses while it decodes.
+    void expectCompressionInto(D3DFORMAT format, UINT width, UINT height);
+    // The block format expected for an image of this size, or D3DFMT_UNKNOWN; clears the hint.
+    D3DFORMAT takeExpectedCompression(UINT width, UINT height);
+
 private:
     friend class IDirect3D9;
     IDirect3DDevice9(HWND window, const D3DPRESENT_PARAMETERS& parameters);
@@ -116,6 +122,9 @@ private:
     std::map<std::pair<DWORD, DWORD>, DWORD> samplerStateRecord;
     DWORD vertexFormat = 0;
     std::map<DWORD, D3DMATRIX> transformRecord;
+    D3DFORMAT expectedFormat = D3DFMT_UNKNOWN;
+    UINT expectedWidth = 0;
+    UINT expectedHeight = 0;
 };
 
 class IDirect3D9 : public IUnknown {

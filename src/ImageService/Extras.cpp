@@ -2,6 +2,7 @@
 #include <new>
 
 #include "ImageService/D3DX.h"
+#include "ImageService/Device.h"
 #include "ImageService/TestSeams.h"
 
 namespace ImageService {
@@ -14,7 +15,12 @@ HRESULT D3DXCreateTexture(IDirect3DDevice9* device, UINT width, UINT height, UIN
         return fault;
     if (!device)
         return D3DERR_INVALIDCALL;
-    return IDirect3DTexture9::create(width, height, levels, usage, format, pool, texture);
+    HRESULT hr = IDirect3DTexture9::create(width, height, levels, usage, format, pool, texture);
+    if (SUCCEEDED(hr)) {
+        const FormatInfo* info = formatInfo(format);
+        device->expectCompressionInto(info && info->blockCompressed ? format : D3DFMT_UNKNOWN, width, height);
+    }
+    return hr;
 }
 
 HRESULT D3DXCreateFontW(IDirect3DDevice9* device, INT height, UINT width, UINT weight, UINT mipLevels,

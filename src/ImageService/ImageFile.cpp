@@ -1,11 +1,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Common/FailureReason.h"
+#include "ImageService/CompressAhead.h"
 #include "ImageService/D3DX.h"
+#include "ImageService/Device.h"
 #include "ImageService/Decode/Decoders.h"
 #include "ImageService/TestSeams.h"
 #include "ImageService/Win32.h"
@@ -196,12 +199,23 @@ HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, LPCWSTR path, IDire
                                            D3DPOOL_MANAGED, &made);
     if (FAILED(hr))
         return hr;
-    hr = codec->decode(file, header, Destination{made->levelBytes(0), made->levelSize(0)});
+    // Declared before the decode and destroyed before the texture: its helpers read the pixels.
+    std::optional<CompressAhead> ahead;
+    const D3DFORMAT expected = device->takeExpectedCompression(header.width, header.height);
+    if (expected != D3DFMT_UNKNOWN) {
+        ahead.emplace(header.textureFormat, made->levelBytes(0), expected, header.width, header.height);
+        if (!ahead->start())
+            ahead.reset();
+    }
+    hr = codec->decode(file, header, Destination{made->levelBytes(0), made->levelSize(0), ahead ? &*ahead : nullptr});
     if (FAILED(hr) || file.failed()) {
         hr = file.failed() ? E_FAIL : hr;
+        ahead.reset();
         made->Release();
         return hr;
     }
+    if (ahead)
+        made->keepBlocksAhead(0, expected, ahead->finish());
     *texture = made;
     return D3D_OK;
 }

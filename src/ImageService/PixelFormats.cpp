@@ -116,18 +116,45 @@ Band bandOf(const FormatInfo& info, std::size_t band, UINT width, UINT height) {
 
 }  // namespace
 
-bool convertLevel(D3DFORMAT from, const std::uint8_t* source, D3DFORMAT to, std::uint8_t* destination,
-                  UINT width, UINT height, DWORD colorKey) {
+bool convertible(D3DFORMAT from, D3DFORMAT to) {
     const FormatInfo* fromInfo = formatInfo(from);
     const FormatInfo* toInfo = formatInfo(to);
-    if (!fromInfo || !toInfo || (!fromInfo->blockCompressed && !pixelCodec(from)) ||
-        (!toInfo->blockCompressed && !pixelCodec(to))) {
-        return false;
+    return fromInfo && toInfo && (fromInfo->blockCompressed || pixelCodec(from)) &&
+           (toInfo->blockCompressed || pixelCodec(to));
+}
+
+std::size_t bandCount(UINT height) {
+    return (static_cast<std::size_t>(height) + 3) / 4;
+}
+
+void convertLevelBand(D3DFORMAT from, const std::uint8_t* source, D3DFORMAT to, std::uint8_t* destination,
+                      UINT width, UINT height, std::size_t band, DWORD colorKey, std::uint8_t* rgba) {
+    const FormatInfo* fromInfo = formatInfo(from);
+    const FormatInfo* toInfo = formatInfo(to);
+    Band in = bandOf(*fromInfo, band, width, height);
+    Band out = bandOf(*toInfo, band, width, height);
+    std::size_t pixels = static_cast<std::size_t>(width) * in.rows;
+    if (fromInfo->blockCompressed) {
+        decompressBlockRow(from, source + in.offset, width, in.rows, rgba);
+    } else {
+        unpackPixels(from, source + in.offset, pixels, rgba);
     }
-    const std::size_t bands = (static_cast<std::size_t>(height) + 3) / 4;
+    if (colorKey != 0)
+        applyColorKey(rgba, pixels, colorKey);
+    if (toInfo->blockCompressed) {
+        compressBlockRow(to, rgba, width, out.rows, destination + out.offset);
+    } else {
+        packPixels(to, rgba, pixels, destination + out.offset);
+    }
+}
+
+bool convertLevel(D3DFORMAT from, const std::uint8_t* source, D3DFORMAT to, std::uint8_t* destination,
+                  UINT width, UINT height, DWORD colorKey) {
+    if (!convertible(from, to))
+        return false;
     const std::size_t bandPixels = static_cast<std::size_t>(width) * 4;
     std::atomic<bool> allocated{true};
-    forEachPiece(bands, kMinimumParallelBands, [&](std::size_t band) {
+    forEachPiece(bandCount(height), kMinimumParallelBands, [&](std::size_t band) {
         // One band buffer per thread, reused for every band that thread draws.
         thread_local std::unique_ptr<std::uint8_t[]> rgba;
         thread_local std::size_t capacity = 0;
@@ -139,21 +166,7 @@ bool convertLevel(D3DFORMAT from, const std::uint8_t* source, D3DFORMAT to, std:
             allocated = false;
             return;
         }
-        Band in = bandOf(*fromInfo, band, width, height);
-        Band out = bandOf(*toInfo, band, width, height);
-        std::size_t pixels = static_cast<std::size_t>(width) * in.rows;
-        if (fromInfo->blockCompressed) {
-            decompressBlockRow(from, source + in.offset, width, in.rows, rgba.get());
-        } else {
-            unpackPixels(from, source + in.offset, pixels, rgba.get());
-        }
-        if (colorKey != 0)
-            applyColorKey(rgba.get(), pixels, colorKey);
-        if (toInfo->blockCompressed) {
-            compressBlockRow(to, rgba.get(), width, out.rows, destination + out.offset);
-        } else {
-            packPixels(to, rgba.get(), pixels, destination + out.offset);
-        }
+        convertLevelBand(from, source, to, destination, width, height, band, colorKey, rgba.get());
     });
     return allocated;
 }

@@ -27,6 +27,14 @@ bool encodeLevel(D3DFORMAT format, const std::uint8_t* rgba, UINT width, UINT he
 bool convertLevel(D3DFORMAT from, const std::uint8_t* source, D3DFORMAT to, std::uint8_t* destination,
                   UINT width, UINT height, DWORD colorKey);
 
+// The pieces of convertLevel, for callers that schedule bands themselves: whether the pair converts
+// at all, how many bands a level has, and one band through the caller's RGBA8 buffer of width x 4
+// pixels. A band converts the same whoever converts it and whenever.
+bool convertible(D3DFORMAT from, D3DFORMAT to);
+std::size_t bandCount(UINT height);
+void convertLevelBand(D3DFORMAT from, const std::uint8_t* source, D3DFORMAT to, std::uint8_t* destination,
+                      UINT width, UINT height, std::size_t band, DWORD colorKey, std::uint8_t* rgba);
+
 // Bytes of a width x height RGBA8 image.
 std::size_t rgbaByteSize(UINT width, UINT height);
 

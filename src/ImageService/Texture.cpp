@@ -134,6 +134,20 @@ void IDirect3DTexture9::markWritten(UINT level) {
         return;
     ++levels[level].generation;
     dropExactPixels(level);
+    levels[level].blocksAhead = PixelBuffer{};
+}
+
+void IDirect3DTexture9::keepBlocksAhead(UINT level, D3DFORMAT format, PixelBuffer&& blocks) {
+    if (level >= levels.size())
+        return;
+    levels[level].blocksAhead = std::move(blocks);
+    levels[level].blocksAheadFormat = format;
+}
+
+PixelBuffer IDirect3DTexture9::takeBlocksAhead(UINT level, D3DFORMAT format) {
+    if (level >= levels.size() || levels[level].blocksAheadFormat != format)
+        return PixelBuffer{};
+    return std::move(levels[level].blocksAhead);
 }
 
 void IDirect3DTexture9::keepExactPixels(UINT level, IDirect3DTexture9* source, UINT sourceLevel) {

@@ -61,6 +61,10 @@ public:
     // exactPixelsRewritten; nullptr otherwise, and the write drops them as any other does.
     IDirect3DTexture9* soleExactPixels(UINT level, UINT* sourceLevel);
     void exactPixelsRewritten(UINT level);
+    // Blocks compressed from a level's pixels before anyone asked (see CompressAhead), for the
+    // conversion expected next. Any write to the level drops them; taking them hands them over.
+    void keepBlocksAhead(UINT level, D3DFORMAT format, PixelBuffer&& blocks);
+    PixelBuffer takeBlocksAhead(UINT level, D3DFORMAT format);
     // Every write into a level goes through here (locks included): it drops the level's kept pixels
     // and invalidates any reference other levels keep to this one.
     void markWritten(UINT level);
@@ -81,6 +85,8 @@ private:
         bool locked = false;
         std::uint64_t generation = 0;  // bumped by every write
         ExactSource exact;
+        PixelBuffer blocksAhead;
+        D3DFORMAT blocksAheadFormat = D3DFMT_UNKNOWN;
     };
     void dropExactPixels(UINT level);
     D3DFORMAT pixelFormat = D3DFMT_UNKNOWN;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "ImageService/PixelFormats.h"
+#include "support/TempFolder.h"
 #include "support/Textures.h"
 
 namespace ImageService {
@@ -131,6 +133,70 @@ TEST_F(ConversionTest, RefusesWhatItCannotDoAndLeavesTheDestination) {
     EXPECT_EQ(TestSeams::liveObjectCount(), live);
     EXPECT_EQ(bytesOf(destination.get()), std::vector<std::uint8_t>(8, 0));
     EXPECT_EQ(load(to, nullptr, nullptr, from, nullptr, nullptr), D3D_OK);
+}
+
+}  // namespace
+}  // namespace ImageService
+
+namespace ImageService {
+namespace {
+
+// The PNG with its (single) image data chunk cut to half, CRC mended: it fails in the middle of
+// its rows, not at the header checks.
+std::string withImageDataCut(const std::string& png) {
+    const std::size_t at = png.find("IDAT") - 4;
+    std::uint32_t length = 0;
+    for (int i = 0; i < 4; ++i)
+        length = length << 8 | static_cast<std::uint8_t>(png[at + i]);
+    std::string out = png.substr(0, at + 8 + length / 2) + "crc." + png.substr(at + 12 + length);
+    const std::uint32_t half = length / 2, crc = pngCrc(out, at + 4, 4 + half);
+    for (int i = 0; i < 4; ++i) {
+        out[at + i] = static_cast<char>(half >> (24 - 8 * i));
+        out[at + 8 + half + i] = static_cast<char>(crc >> (24 - 8 * i));
+    }
+    return out;
+}
+
+// A file loaded right after a block texture of its size was made is compressed while it decodes;
+// the conversion then hands over those blocks, which must be exactly what converting gives, and
+// only while the pixels are as decoded.
+TEST(CompressAhead, BlocksMadeWhileAFileDecodesAreTheConversionsUntilThePixelsChange) {
+    const std::size_t live = TestSeams::liveObjectCount();
+    TempFolder folder;
+    const std::string path = folder / "tall.png", cut = folder / "cut.png";
+    const Rgba image = Rgba::pattern(64, 1024, true);  // enough bands to be worth other cores
+    writePng(path, image);
+    writeFile(cut, withImageDataCut(readFile(path)));
+    {
+        TestDevice device;
+        for (D3DFORMAT format : {D3DFMT_DXT1, D3DFMT_DXT3}) {
+            for (bool written : {false, true}) {
+                IDirect3DTexture9 *made = nullptr, *loaded = nullptr;
+                ASSERT_EQ(D3DXCreateTexture(device.device, 64, 1024, 1, 0, format, D3DPOOL_MANAGED, &made), D3D_OK);
+                TextureRef blocks(made);
+                ASSERT_EQ(D3DXCreateTextureFromFileW(device.device, widen(path).c_str(), &loaded), D3D_OK);
+                TextureRef source(loaded);
+                if (written) {
+                    D3DLOCKED_RECT locked;
+                    ASSERT_EQ(source->LockRect(0, &locked, nullptr, 0), D3D_OK);
+                    std::memset(static_cast<std::uint8_t*>(locked.pBits) + 4096, 90, 4096);
+                    source->UnlockRect(0);
+                }
+                TextureRef expected = makeTexture(64, 1024, format);
+                ASSERT_TRUE(convertLevel(source->format(), source->levelBytes(0), format, expected->levelBytes(0),
+                                         64, 1024, 0));
+                ASSERT_EQ(convert(blocks.get(), source.get()), D3D_OK);
+                EXPECT_EQ(bytesOf(blocks.get()), bytesOf(expected.get())) << format << (written ? " written" : "");
+            }
+            // A file that fails halfway stops the compression begun on its rows.
+            IDirect3DTexture9 *made = nullptr, *loaded = nullptr;
+            ASSERT_EQ(D3DXCreateTexture(device.device, 64, 1024, 1, 0, format, D3DPOOL_MANAGED, &made), D3D_OK);
+            TextureRef blocks(made);
+            EXPECT_NE(D3DXCreateTextureFromFileW(device.device, widen(cut).c_str(), &loaded), D3D_OK);
+            EXPECT_EQ(loaded, nullptr);
+        }
+    }
+    EXPECT_EQ(TestSeams::liveObjectCount(), live);
 }
 
 }  // namespace

@@ -351,3 +351,13 @@ double psnr(const Rgba& original, const Rgba& decoded, bool withAlpha, bool skip
         return 99.0;
     return 10.0 * std::log10(255.0 * 255.0 / (sum / double(count)));
 }
+
+std::uint32_t pngCrc(const std::string& bytes, std::size_t from, std::size_t count) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (std::size_t i = from; i < from + count; ++i) {
+        crc ^= static_cast<unsigned char>(bytes[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return ~crc;
+}

@@ -46,4 +46,7 @@ Rgba readPng(const std::string& path);
 
 // Mean-squared-error PSNR over R, G, B (and A when asked). With `skipClear`, pixels whose alpha in
 // `original` is below 128 do not count: DXT1 stores them as transparent black.
+// CRC-32 of bytes[from, from + count), as PNG chunks carry it.
+std::uint32_t pngCrc(const std::string& bytes, std::size_t from, std::size_t count);
+
 double psnr(const Rgba& original, const Rgba& decoded, bool withAlpha = false, bool skipClear = false);

@@ -25,10 +25,21 @@ struct ImageHeader {
     D3DXIMAGE_FILEFORMAT container = D3DXIFF_UNKNOWN;
 };
 
+// Told, by decoders that write rows top to bottom, how many rows of the output are final, so that
+// other work on them can start before the decode ends. Decoders that cannot tell say nothing.
+class RowObserver {
+public:
+    virtual void rowsFinal(UINT rows) = 0;
+
+protected:
+    ~RowObserver() = default;
+};
+
 // Output of a decoder: exactly levelByteSize(header.textureFormat, width, height) zeroed bytes.
 struct Destination {
     std::uint8_t* bytes;
     std::size_t size;
+    RowObserver* observer = nullptr;
 };
 
 // Probes return D3D_OK and fill the header with the sides the file declares (even beyond what the

@@ -153,8 +153,11 @@ HRESULT decodePng(Source& file, const ImageHeader& header, Destination out) {
         status = spng_decode_row(ctx.get(), target, pitch);
         if (status != 0 && status != SPNG_EOI)
             break;
-        if (swapPerRow)
+        if (swapPerRow) {
             swapRedBlue(target, header.width);
+            if (out.observer)
+                out.observer->rowsFinal(row.row_num + 1);
+        }
         if (status == SPNG_EOI)
             break;
     }
