@@ -9,7 +9,8 @@
 //   --budget S     an encoder slower than S seconds per image gets no further runs (default 1.5)
 //   --threads N    the "all threads" column (default: one per core)
 //   --only S       only images whose path contains S
-//   --encoders     any of ours, squish-cluster, squish-range, stb-hq (default: all, in that order)
+//   --encoders     any of ours, ours-fast, ours-best, squish-cluster, squish-range, stb-hq (default: all
+//                  but our library's other effort levels, ours-fast and ours-best)
 //   --tsv FILE     also write one line per format, encoder and image:
 //                  format encoder image megapixels psnr mp/s-1t mp/s-Nt alpha-faults alpha-max-error
 //
@@ -170,16 +171,23 @@ struct Encoder {
     std::function<void(const Image&, bool, std::uint8_t*, unsigned)> run;
 };
 
+Encoder ours(const char* name, ImageService::Dxt::Effort effort) {
+    return {name, [effort](const Image& img, bool dxt3, std::uint8_t* out, unsigned t) {
+                if (dxt3) {
+                    ImageService::Dxt::encodeDxt3(img.rgba.data(), img.width, img.height, out, t, effort);
+                } else {
+                    ImageService::Dxt::encodeDxt1(img.rgba.data(), img.width, img.height, out, t, effort);
+                }
+            }};
+}
+
+// "ours" is the tool's level; the library's other two are there to be chosen by name.
 std::vector<Encoder> allEncoders() {
+    using ImageService::Dxt::Effort;
     return {
-        {"ours",
-         [](const Image& img, bool dxt3, std::uint8_t* out, unsigned t) {
-             if (dxt3) {
-                 ImageService::Dxt::encodeDxt3(img.rgba.data(), img.width, img.height, out, t);
-             } else {
-                 ImageService::Dxt::encodeDxt1(img.rgba.data(), img.width, img.height, out, t);
-             }
-         }},
+        ours("ours", Effort::Default),
+        ours("ours-fast", Effort::Fast),
+        ours("ours-best", Effort::Best),
         {"squish-cluster",
          [](const Image& img, bool dxt3, std::uint8_t* out, unsigned t) {
              squishImage(img, dxt3, out, t, squish::kColourClusterFit);
@@ -245,7 +253,12 @@ int main(int argc, char** argv) {
     std::string only;
     std::string tsvPath;
     bool dxt1Only = false;
-    std::vector<Encoder> encoders = allEncoders();
+    std::vector<Encoder> encoders;
+    for (const Encoder& e : allEncoders()) {
+        if (e.name != "ours-fast" && e.name != "ours-best") {
+            encoders.push_back(e);
+        }
+    }
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--reps" && i + 1 < argc) {

@@ -175,7 +175,7 @@ TEST(DxtEncoderImage, PartialBlocksDecodeToTheirPixels) {
     }
 }
 
-TEST(DxtEncoderImage, ThreadCountAndSimdLevelDoNotChangeTheBlocks) {
+TEST(DxtEncoderImage, ThreadCountAndSimdLevelDoNotChangeTheBlocksAtAnyEffort) {
     const std::uint32_t w = 260, h = 132;  // many block rows, with partial blocks on the right edge
     std::vector<std::uint8_t> img(std::size_t(w) * h * 4);
     std::mt19937 rng(2);
@@ -188,21 +188,25 @@ TEST(DxtEncoderImage, ThreadCountAndSimdLevelDoNotChangeTheBlocks) {
         }
     }
     const SimdLevel best = simdLevel();
-    for (bool dxt3 : {false, true}) {
-        auto image = [&](unsigned threads) {
-            std::vector<std::uint8_t> out(((w + 3) / 4) * ((h + 3) / 4) * (dxt3 ? 16 : 8));
-            if (dxt3)
-                encodeDxt3(img.data(), w, h, out.data(), threads);
-            else
-                encodeDxt1(img.data(), w, h, out.data(), threads);
-            return out;
-        };
-        ASSERT_TRUE(useSimdLevel(SimdLevel::Baseline));
-        const std::vector<std::uint8_t> reference = image(1);
-        for (const SimdLevel level : availableSimdLevels()) {
-            ASSERT_TRUE(useSimdLevel(level));
-            for (unsigned threads : {0u, 1u, 2u})
-                EXPECT_EQ(reference, image(threads)) << "level " << int(level) << ", threads " << threads;
+    for (Effort effort : {Effort::Fast, Effort::Default, Effort::Best}) {
+        for (bool dxt3 : {false, true}) {
+            auto image = [&](unsigned threads) {
+                std::vector<std::uint8_t> out(((w + 3) / 4) * ((h + 3) / 4) * (dxt3 ? 16 : 8));
+                if (dxt3)
+                    encodeDxt3(img.data(), w, h, out.data(), threads, effort);
+                else
+                    encodeDxt1(img.data(), w, h, out.data(), threads, effort);
+                return out;
+            };
+            ASSERT_TRUE(useSimdLevel(SimdLevel::Baseline));
+            const std::vector<std::uint8_t> reference = image(1);
+            for (const SimdLevel level : availableSimdLevels()) {
+                ASSERT_TRUE(useSimdLevel(level));
+                for (unsigned threads : {0u, 1u, 2u}) {
+                    EXPECT_EQ(reference, image(threads))
+                        << "effort " << int(effort) << ", level " << int(level) << ", threads " << threads;
+                }
+            }
         }
     }
     useSimdLevel(best);

@@ -1,7 +1,10 @@
 // One block's colour half, start to finish: the pixels that count are gathered, solid blocks go to
 // the exact single-colour endpoints, the rest are ordered along their principal axis, cluster-fitted
-// in each allowed palette mode, refined at storage precision, and the lower-error mode is kept.
+// in each allowed palette mode and refined at storage precision; the block's mean colour as a solid
+// block is the last candidate, and the lowest error wins. How far each step searches is the
+// effort's (SearchEffort.h).
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -9,20 +12,12 @@
 #include "ImageService/Dxt/DxtBlock.h"
 #include "ImageService/Dxt/Palette.h"
 #include "ImageService/Dxt/Refine.h"
+#include "ImageService/Dxt/SearchEffort.h"
 #include "ImageService/Dxt/SimdLevel.h"
 
 namespace ImageService::Dxt::detail {
 
 namespace {
-
-// How far each cut may move from its first guess per round of the cluster search. Measured on the
-// bench corpus: 3 keeps every image ahead of libsquish's full search; 2 is ~10% faster and
-// ~0.03 dB worse; the full search ~4x slower for ~0.05 dB more.
-constexpr int kSearchRadius = 3;
-
-// Squared-error level (summed over the block) above which the three-colour palette is tried too.
-// Below it the gain was too rare to pay for a second fit.
-constexpr float kTryThreeColourAbove = 1000.0f;
 
 // The three-colour fit is refined only when its cluster score predicts an error within this factor
 // of the four-colour result. Measured on the bench corpus: 1.05 already keeps every win; the gate
@@ -106,7 +101,8 @@ DXT_INLINE void principalAxis(const float* const* pts, const float* w, int n, fl
     axis[0] = v[0], axis[1] = v[1], axis[2] = v[2];
 }
 
-DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThree, std::uint8_t* out) {
+DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThree, const SearchEffort& effort,
+                                        std::uint8_t* out) {
     // Distinct counted colours and how many pixels carry each: the search then scales with the
     // colours a block really has, and most have few.
     float pr[16] = {};
@@ -149,11 +145,11 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
         return;
     }
 
-    if (n == 2) {
+    if (n == 2 && effort.twoColourShortcut) {
         // Two colours: they are the natural endpoints; only storage rounding is left to settle.
         const float e0[3] = {pr[0], pg[0], pb[0]};
         const float e1[3] = {pr[1], pg[1], pb[1]};
-        writeBlock(refine(block, fourAllowed ? Mode::Four : Mode::Three, e0, e1), out);
+        writeBlock(refine(block, fourAllowed ? Mode::Four : Mode::Three, e0, e1, effort), out);
         return;
     }
     const float* pts[3] = {pr, pg, pb};
@@ -206,20 +202,70 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
 
     float e0[3];
     float e1[3];
-    clusterFit(sp, fourAllowed ? Mode::Four : Mode::Three, kSearchRadius, e0, e1);
-    Encoded best = refine(block, fourAllowed ? Mode::Four : Mode::Three, e0, e1);
-    if (fourAllowed && allowThree && best.error > kTryThreeColourAbove) {
-        const float score = clusterFit(sp, Mode::Three, kSearchRadius, e0, e1);
+    const Mode mode = fourAllowed ? Mode::Four : Mode::Three;
+    clusterFit(sp, mode, effort.radius, e0, e1);
+    Encoded best = refine(block, mode, e0, e1, effort);
+
+    // Three evenly spaced levels, fitted once for the two trials below that start from them.
+    float t0[3];
+    float t1[3];
+    bool threeFitted = false;
+    float threeError = FLT_MAX;  // predicted at storage precision, before refinement
+    const bool tryOneEndUnused = mode == Mode::Four && effort.oneEndUnusedGate > 0.0f && best.error > 0.0f;
+    const bool tryThreeColour = mode == Mode::Four && allowThree && best.error > effort.threeColourAbove;
+    if (tryOneEndUnused || tryThreeColour) {
+        const float score = clusterFit(sp, Mode::Three, effort.radius, t0, t1);
         const F16 w = loadF16(block.w);
         const F16 r = loadF16(block.r);
         const F16 g = loadF16(block.g);
         const F16 b = loadF16(block.b);
-        const float sumSq = sum16(w * (r * r + g * g + b * b));
-        if (sumSq - score < best.error * kThreeColourGate) {
-            const Encoded three = refine(block, Mode::Three, e0, e1);
-            if (three.error < best.error) {
-                best = three;
+        threeFitted = score != -FLT_MAX;
+        if (threeFitted) {
+            threeError = sum16(w * (r * r + g * g + b * b)) - score;
+        }
+    }
+    if (tryOneEndUnused && threeFitted && threeError < best.error * effort.oneEndUnusedGate) {
+        // The same levels on the four-colour palette with one endpoint unused: its other entries a
+        // third of the endpoint distance apart, on the grid four-colour endpoints allow, which is
+        // finer than the three-colour midpoint's. The unused endpoint may lie at either end: both
+        // are refined, or only the one whose rounded start is closer.
+        float ends[2][2][3];
+        float startError[2];
+        for (int side = 0; side < 2; ++side) {
+            for (int ch = 0; ch < 3; ++ch) {
+                const float reach = (t1[ch] - t0[ch]) * 1.5f;
+                ends[side][0][ch] = std::min(std::max(side == 0 ? t0[ch] : t1[ch] - reach, 0.0f), 255.0f);
+                ends[side][1][ch] = std::min(std::max(side == 0 ? t0[ch] + reach : t1[ch], 0.0f), 255.0f);
             }
+            startError[side] = roundedError(block, mode, ends[side][0], ends[side][1]);
+        }
+        const int closer = startError[1] < startError[0] ? 1 : 0;
+        for (int side = 0; side < 2; ++side) {
+            if (effort.unusedEndSides == 2 || side == closer) {
+                const Encoded trial = refine(block, mode, ends[side][0], ends[side][1], effort);
+                if (trial.error < best.error) {
+                    best = trial;
+                }
+            }
+        }
+    }
+    if (tryThreeColour && threeFitted && threeError < best.error * kThreeColourGate) {
+        const Encoded three = refine(block, Mode::Three, t0, t1, effort);
+        if (three.error < best.error) {
+            best = three;
+        }
+    }
+    if (effort.meanColour && best.error > 0.0f) {
+        // Near-flat blocks: the fits above settle on a local minimum a step or two from the mean,
+        // which the exact single-colour endpoints reach directly.
+        const F16 w = loadF16(block.w);
+        const float total = sum16(w);
+        const int mean[3] = {int(sum16(w * loadF16(block.r)) / total + 0.5f),
+                             int(sum16(w * loadF16(block.g)) / total + 0.5f),
+                             int(sum16(w * loadF16(block.b)) / total + 0.5f)};
+        const Encoded solid = encodeSolid(block, mean, fourAllowed, allowThree);
+        if (solid.error < best.error) {
+            best = solid;
         }
     }
     writeBlock(best, out);
@@ -230,30 +276,31 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
 // every reduction adds in one fixed order.
 #if DXT_X86_LEVELS
 __attribute__((target("arch=x86-64-v4"))) void encodeColourBlockV4(const ColourBlock& block, bool allowThree,
-                                                                   std::uint8_t* out) {
-    encodeColourBlockInline(block, allowThree, out);
+                                                                   const SearchEffort& effort, std::uint8_t* out) {
+    encodeColourBlockInline(block, allowThree, effort, out);
 }
 __attribute__((target("arch=x86-64-v3"))) void encodeColourBlockV3(const ColourBlock& block, bool allowThree,
-                                                                   std::uint8_t* out) {
-    encodeColourBlockInline(block, allowThree, out);
+                                                                   const SearchEffort& effort, std::uint8_t* out) {
+    encodeColourBlockInline(block, allowThree, effort, out);
 }
 #endif
-void encodeColourBlockBaseline(const ColourBlock& block, bool allowThree, std::uint8_t* out) {
-    encodeColourBlockInline(block, allowThree, out);
+void encodeColourBlockBaseline(const ColourBlock& block, bool allowThree, const SearchEffort& effort,
+                               std::uint8_t* out) {
+    encodeColourBlockInline(block, allowThree, effort, out);
 }
 
 }  // namespace
 
-void encodeColourBlock(const ColourBlock& block, bool allowThree, std::uint8_t* out) {
+void encodeColourBlock(const ColourBlock& block, bool allowThree, const SearchEffort& effort, std::uint8_t* out) {
     switch (simdLevel()) {
 #if DXT_X86_LEVELS
         case SimdLevel::X86_64_V4:
-            return encodeColourBlockV4(block, allowThree, out);
+            return encodeColourBlockV4(block, allowThree, effort, out);
         case SimdLevel::X86_64_V3:
-            return encodeColourBlockV3(block, allowThree, out);
+            return encodeColourBlockV3(block, allowThree, effort, out);
 #endif
         default:
-            return encodeColourBlockBaseline(block, allowThree, out);
+            return encodeColourBlockBaseline(block, allowThree, effort, out);
     }
 }
 

@@ -161,7 +161,7 @@ DXT_INLINE std::uint32_t packIndices(const I16& idx, std::uint32_t transparent) 
 struct SortedPoints {
     int n = 0;
     // prefix[ch][k] = sum of the first k colours times their counts; weight[k] = their count sum.
-    // Entries n+1 .. n+7 repeat the totals so that eight-wide loads may run over the end.
+    // Entries past n repeat the totals, so that eight-wide loads from any cut stay in bounds.
     alignas(32) float prefix[3][32];
     alignas(32) float weight[32];
     float t[16];  // sorted projections, for the first guess at the clusters
@@ -174,8 +174,10 @@ Endpoints singleColourEndpoints(const int* rgb, Mode mode);
 // The whole 8-byte colour block for a block of one opaque colour, in the mode with the lower error.
 void encodeSolidBlock(const int* rgb, bool allowThree, std::uint8_t* out);
 
+struct SearchEffort;
+
 // Full colour half of a block: chooses mode, fits, packs c0, c1 and the 32 index bits (8 bytes), at
 // the instruction-set level in use (SimdLevel.h).
-void encodeColourBlock(const ColourBlock& block, bool allowThree, std::uint8_t* out);
+void encodeColourBlock(const ColourBlock& block, bool allowThree, const SearchEffort& effort, std::uint8_t* out);
 
 }  // namespace ImageService::Dxt::detail

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ImageService/Dxt/DxtBlock.h"
+#include "ImageService/Dxt/SearchEffort.h"
 
 namespace ImageService::Dxt {
 namespace {
@@ -62,7 +63,7 @@ void writeExplicitAlpha(const std::uint8_t* rgba, std::uint32_t validMask, std::
 
 template <bool Dxt3>
 void encodeRows(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint32_t rowBegin,
-                std::uint32_t rowEnd, std::uint8_t* blocks) {
+                std::uint32_t rowEnd, std::uint8_t* blocks, Effort effort) {
     constexpr std::size_t blockBytes = Dxt3 ? 16 : 8;
     const std::uint32_t blocksWide = (width + 3) / 4;
     alignas(64) std::uint8_t pixels[64];
@@ -88,9 +89,9 @@ void encodeRows(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t hei
             }
             std::uint8_t* out = blocks + (std::size_t(by) * blocksWide + bx) * blockBytes;
             if (Dxt3) {
-                encodeDxt3Block(pixels, mask, out);
+                encodeDxt3Block(pixels, mask, out, effort);
             } else {
-                encodeDxt1Block(pixels, mask, out);
+                encodeDxt1Block(pixels, mask, out, effort);
             }
         }
     }
@@ -100,7 +101,7 @@ void encodeRows(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t hei
 // areas) take more of them rather than idling at the end.
 template <bool Dxt3>
 void encodeImage(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* blocks,
-                 unsigned maxThreads) {
+                 unsigned maxThreads, Effort effort) {
     if (width == 0 || height == 0) {
         return;
     }
@@ -118,7 +119,7 @@ void encodeImage(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t he
             if (begin >= rows) {
                 return;
             }
-            encodeRows<Dxt3>(rgba, width, height, begin, std::min(rows, begin + chunk), blocks);
+            encodeRows<Dxt3>(rgba, width, height, begin, std::min(rows, begin + chunk), blocks, effort);
         }
     };
     std::vector<std::thread> pool;
@@ -133,7 +134,7 @@ void encodeImage(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t he
 
 }  // namespace
 
-void encodeDxt1Block(const std::uint8_t* rgba, std::uint32_t validMask, std::uint8_t* block) {
+void encodeDxt1Block(const std::uint8_t* rgba, std::uint32_t validMask, std::uint8_t* block, Effort effort) {
     if (validMask == 0xFFFFu && solidOpaque(rgba, true)) {
         const int rgb[3] = {rgba[0], rgba[1], rgba[2]};
         detail::encodeSolidBlock(rgb, true, block);
@@ -141,10 +142,10 @@ void encodeDxt1Block(const std::uint8_t* rgba, std::uint32_t validMask, std::uin
     }
     ColourBlock colour;
     toColourBlock(rgba, validMask, true, colour);
-    detail::encodeColourBlock(colour, true, block);
+    detail::encodeColourBlock(colour, true, detail::searchEffort(effort), block);
 }
 
-void encodeDxt3Block(const std::uint8_t* rgba, std::uint32_t validMask, std::uint8_t* block) {
+void encodeDxt3Block(const std::uint8_t* rgba, std::uint32_t validMask, std::uint8_t* block, Effort effort) {
     writeExplicitAlpha(rgba, validMask, block);
     if (validMask == 0xFFFFu && solidOpaque(rgba, false)) {
         const int rgb[3] = {rgba[0], rgba[1], rgba[2]};
@@ -156,37 +157,39 @@ void encodeDxt3Block(const std::uint8_t* rgba, std::uint32_t validMask, std::uin
     // Some decoders read a DXT3 colour block as four colours whatever the endpoint order, others by
     // the order as in DXT1; only four colours with c0 > c1 (or one colour on index 0) reads the
     // same on both.
-    detail::encodeColourBlock(colour, false, block + 8);
+    detail::encodeColourBlock(colour, false, detail::searchEffort(effort), block + 8);
 }
 
 void encodeDxt1(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* blocks,
-                unsigned threads) {
-    encodeImage<false>(rgba, width, height, blocks, threads);
+                unsigned threads, Effort effort) {
+    encodeImage<false>(rgba, width, height, blocks, threads, effort);
 }
 
 void encodeDxt3(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* blocks,
-                unsigned threads) {
-    encodeImage<true>(rgba, width, height, blocks, threads);
+                unsigned threads, Effort effort) {
+    encodeImage<true>(rgba, width, height, blocks, threads, effort);
 }
 
-void encodeDxt1Row(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t rows, std::uint8_t* blocks) {
+void encodeDxt1Row(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t rows, std::uint8_t* blocks,
+                   Effort effort) {
     if (width != 0 && rows != 0) {
-        encodeRows<false>(rgba, width, rows, 0, 1, blocks);
+        encodeRows<false>(rgba, width, rows, 0, 1, blocks, effort);
     }
 }
 
-void encodeDxt3Row(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t rows, std::uint8_t* blocks) {
+void encodeDxt3Row(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t rows, std::uint8_t* blocks,
+                   Effort effort) {
     if (width != 0 && rows != 0) {
-        encodeRows<true>(rgba, width, rows, 0, 1, blocks);
+        encodeRows<true>(rgba, width, rows, 0, 1, blocks, effort);
     }
 }
 
 void encodeDxt1(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* blocks) {
-    encodeImage<false>(rgba, width, height, blocks, 0);
+    encodeImage<false>(rgba, width, height, blocks, 0, Effort::Default);
 }
 
 void encodeDxt3(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* blocks) {
-    encodeImage<true>(rgba, width, height, blocks, 0);
+    encodeImage<true>(rgba, width, height, blocks, 0, Effort::Default);
 }
 
 }  // namespace ImageService::Dxt

@@ -9,6 +9,7 @@
 
 #include "ImageService/Dxt/DxtBlock.h"
 #include "ImageService/Dxt/Palette.h"
+#include "ImageService/Dxt/SearchEffort.h"
 
 namespace ImageService::Dxt::detail {
 
@@ -29,9 +30,20 @@ DXT_INLINE int roundNearest(float x) {
     return t + int(f >= 0.5f) - int(f <= -0.5f);
 }
 
+// Moves of one channel's two endpoint values at once: each alone first, then together and apart.
+inline constexpr int kChannelMoves[8][2] = {{-1, 0}, {1, 0},   {0, -1}, {0, 1},
+                                            {1, 1},  {-1, -1}, {1, -1}, {-1, 1}};
+
+// Moves of one endpoint in several channels at once, along grey first and then the channel pairs
+// (green in its own units, which are twice as fine). Local minima of the single-channel moves sit
+// mostly where a colour must shift in two or three channels together for the pixels' indices to
+// change.
+inline constexpr int kJointMoves[10][3] = {{1, 1, 1},   {-1, -1, -1}, {1, 2, 1},   {-1, -2, -1}, {1, 1, 0},
+                                           {-1, -1, 0}, {0, 1, 1},    {0, -1, -1}, {1, 0, 1},    {-1, 0, -1}};
+
 // Least-squares endpoints for fixed indices, then per channel the storage values around them that
 // minimise that channel's error exactly (channels are independent once the indices are fixed).
-DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& cur, const I16& idx,
+DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& cur, const I16& idx, int reach,
                                       Endpoints& out) {
     const F16 w = loadF16(block.w);
     const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
@@ -77,10 +89,10 @@ DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& c
         float bestErr = 3.4e38f;
         int best0 = clampChannel(base0, ch);
         int best1 = clampChannel(base1, ch);
-        for (int d0 = 0; d0 < 2; ++d0) {
+        for (int d0 = -reach; d0 <= reach + 1; ++d0) {
             const int q0 = clampChannel(base0 + d0, ch);
             const int x0 = expandChannel(q0, ch);
-            for (int d1 = 0; d1 < 2; ++d1) {
+            for (int d1 = -reach; d1 <= reach + 1; ++d1) {
                 const int q1 = clampChannel(base1 + d1, ch);
                 const int x1 = expandChannel(q1, ch);
                 float pal[4] = {float(x0), float(x1), 0.0f, 0.0f};
@@ -167,66 +179,102 @@ DXT_INLINE float moveError(const F16* x, const F16& w, const MoveBase& base, int
     return sum16(best * w);
 }
 
-// From real-valued endpoints (0..255 per channel) to the stored block: rounding, a quantised
-// least-squares step, and a pass of unit endpoint moves, each kept only where it lowers the error.
-DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const float* end0, const float* end1) {
-    Endpoints start;
+// From real-valued endpoints (0..255 per channel) to the stored block: rounding, then rounds of a
+// quantised least-squares step and single-channel moves, then passes of joint moves, each kept only
+// where it lowers the error.
+DXT_INLINE Endpoints rounded(const float* end0, const float* end1) {
+    Endpoints e;
     for (int ch = 0; ch < 3; ++ch) {
         const float scale = float(kChannelMax[ch]) / 255.0f;
-        start.c[0][ch] = clampChannel(roundNearest(end0[ch] * scale), ch);
-        start.c[1][ch] = clampChannel(roundNearest(end1[ch] * scale), ch);
+        e.c[0][ch] = clampChannel(roundNearest(end0[ch] * scale), ch);
+        e.c[1][ch] = clampChannel(roundNearest(end1[ch] * scale), ch);
     }
+    return e;
+}
+
+// The error of real-valued endpoints just rounded to storage precision: a cheap first look at a
+// candidate before refining it.
+DXT_INLINE float roundedError(const ColourBlock& block, Mode mode, const float* end0, const float* end1) {
     I16 idx;
-    Encoded best = evaluate(block, start, mode, &idx);
+    return evaluate(block, rounded(end0, end1), mode, &idx).error;
+}
 
-    // One least-squares step from the indices the rounded endpoints give: further steps were
-    // measured to change almost nothing on real textures.
-    Endpoints next;
-    if (best.error > 0.0f && quantisedLeastSquares(block, best, idx, next)) {
-        I16 nextIdx;
-        const Encoded trial = evaluate(block, next, mode, &nextIdx);
-        if (trial.error < best.error) {
-            best = trial;
-            idx = nextIdx;
+DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const float* end0, const float* end1,
+                          const SearchEffort& effort) {
+    I16 idx;
+    Encoded best = evaluate(block, rounded(end0, end1), mode, &idx);
+
+    const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
+    const F16 w = loadF16(block.w);
+    for (int round = 0; round < effort.refineRounds && best.error > 0.0f; ++round) {
+        const float before = best.error;
+        Endpoints next;
+        if (quantisedLeastSquares(block, best, idx, effort.leastSquaresReach, next)) {
+            I16 nextIdx;
+            const Encoded trial = evaluate(block, next, mode, &nextIdx);
+            if (trial.error < best.error) {
+                best = trial;
+                idx = nextIdx;
+            }
         }
-    }
-
-    // Unit moves of single endpoint channels catch the cases where rounding one channel the other
-    // way changes which index pixels take, which the fixed-index step above cannot see. One pass
-    // holds nearly all of the gain.
-    if (best.error > 0.0f) {
-        const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
-        const F16 w = loadF16(block.w);
-        MoveBase base;
-        buildMoveBase(x, best.ends, mode, base);
-        for (int e = 0; e < 2 && best.error > 0.0f; ++e) {
-            for (int ch = 0; ch < 3; ++ch) {
-                for (int step = -1; step <= 1; step += 2) {
-                    // The trial is built in registers: writing one channel into a copy of the
-                    // endpoints and reading the copy back stalled on store forwarding.
+        if (best.error > 0.0f) {
+            MoveBase base;
+            buildMoveBase(x, best.ends, mode, base);
+            for (int ch = 0; ch < 3 && best.error > 0.0f; ++ch) {
+                for (int m = 0; m < effort.channelMoves; ++m) {
+                    const int* move = kChannelMoves[m];
                     const int q0 = best.ends.c[0][ch];
                     const int q1 = best.ends.c[1][ch];
-                    const int v = (e == 0 ? q0 : q1) + step;
-                    if (v < 0 || v > kChannelMax[ch]) {
+                    const int t0 = q0 + move[0];
+                    const int t1 = q1 + move[1];
+                    if (t0 < 0 || t0 > kChannelMax[ch] || t1 < 0 || t1 > kChannelMax[ch]) {
                         continue;
                     }
-                    const int t0 = e == 0 ? v : q0;
-                    const int t1 = e == 0 ? q1 : v;
                     bool single = t0 == t1;
                     for (int o = 0; o < 3; ++o) {
                         single &= o == ch || best.ends.c[0][o] == best.ends.c[1][o];
                     }
                     if (moveError(x, w, base, t0, t1, ch, mode, single) < best.error) {
                         Endpoints trialEnds = best.ends;
-                        trialEnds.c[e][ch] = v;
+                        trialEnds.c[0][ch] = t0;
+                        trialEnds.c[1][ch] = t1;
                         best = evaluate(block, trialEnds, mode, &idx);
                         buildMoveBase(x, best.ends, mode, base);
                     }
                 }
             }
         }
+        if (!(best.error < before)) {
+            break;
+        }
     }
 
+    for (int pass = 0; pass < effort.jointPasses && best.error > 0.0f; ++pass) {
+        const float before = best.error;
+        for (int e = 0; e < 2; ++e) {
+            for (int m = 0; m < effort.jointMoves; ++m) {
+                const int* move = kJointMoves[m];
+                Endpoints t = best.ends;
+                bool inside = true;
+                for (int ch = 0; ch < 3; ++ch) {
+                    t.c[e][ch] += move[ch];
+                    inside &= t.c[e][ch] >= 0 && t.c[e][ch] <= kChannelMax[ch];
+                }
+                if (!inside) {
+                    continue;
+                }
+                I16 ti;
+                const Encoded trial = evaluate(block, t, mode, &ti);
+                if (trial.error < best.error) {
+                    best = trial;
+                    idx = ti;
+                }
+            }
+        }
+        if (!(best.error < before)) {
+            break;
+        }
+    }
     best.indices = packIndices(idx, block.transparent);
     return best;
 }
