@@ -1,6 +1,4 @@
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
