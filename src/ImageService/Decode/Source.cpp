@@ -20,8 +20,12 @@ std::size_t MemorySource::fetch(std::uint64_t offset, void* into, std::size_t co
     return count;
 }
 
+// No larger than what is left to read: a request beyond that fails whatever the buffer's size, and a
+// small file (the usual case in tests and fuzzing) then costs no megabyte of zeroed memory.
 Reader::Reader(Source& source, std::uint64_t at, std::size_t capacity)
-    : source(source), at(at), buffer(capacity) {}
+    : source(source),
+      at(at),
+      buffer(static_cast<std::size_t>(std::min<std::uint64_t>(capacity, source.size() > at ? source.size() - at : 0))) {}
 
 bool Reader::refill(std::size_t count) {
     if (count > buffer.size())
