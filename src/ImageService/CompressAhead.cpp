@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 #include <optional>
-#include <system_error>
+#include <exception>
 
 #include "ImageService/Format.h"
 #include "ImageService/PixelFormats.h"
@@ -12,7 +12,8 @@
 namespace ImageService {
 namespace {
 
-// Below this many bands the whole conversion takes well under a millisecond: threads would cost more.
+// An image shorter than this many bands of four rows is too short for the overlap to pay for
+// starting threads.
 constexpr std::size_t kMinimumBands = 64;
 
 }  // namespace
@@ -46,8 +47,8 @@ bool CompressAhead::start() {
     for (unsigned i = 0; i + 1 < cores; ++i) {
         try {
             helpers.emplace_back([this] { compressBands(); });
-        } catch (const std::system_error&) {
-            break;
+        } catch (const std::exception&) {
+            break;  // no thread (or no room to keep one): those started, and then this one, do the work
         }
     }
     return !helpers.empty();

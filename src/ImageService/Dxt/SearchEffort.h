@@ -1,6 +1,6 @@
-// How much of the endpoint search each effort level spends, step by step. Every figure here was
-// measured on the bench corpus (bench/run) for what it adds to the mean PSNR and what it costs;
-// the default spends where the gain per unit of time was highest.
+// How much of the endpoint search each effort level spends, step by step. Each level's settings
+// (SearchEffort.cpp) were measured on the bench corpus (bench/run) for what they add to the mean
+// PSNR and what they cost; the default spends where the gain per unit of time was highest.
 #pragma once
 
 #include "ImageService/Dxt/DxtEncoder.h"
