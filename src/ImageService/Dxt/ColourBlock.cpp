@@ -229,20 +229,20 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
         // third of the endpoint distance apart, on the grid four-colour endpoints allow, which is
         // finer than the three-colour midpoint's. The unused endpoint may lie at either end: both
         // are refined, or only the one whose rounded start is closer.
-        float ends[2][2][3];
-        float startError[2];
+        Start starts[2];
         for (int side = 0; side < 2; ++side) {
+            float ends[2][3];
             for (int ch = 0; ch < 3; ++ch) {
                 const float reach = (t1[ch] - t0[ch]) * 1.5f;
-                ends[side][0][ch] = std::min(std::max(side == 0 ? t0[ch] : t1[ch] - reach, 0.0f), 255.0f);
-                ends[side][1][ch] = std::min(std::max(side == 0 ? t0[ch] + reach : t1[ch], 0.0f), 255.0f);
+                ends[0][ch] = std::min(std::max(side == 0 ? t0[ch] : t1[ch] - reach, 0.0f), 255.0f);
+                ends[1][ch] = std::min(std::max(side == 0 ? t0[ch] + reach : t1[ch], 0.0f), 255.0f);
             }
-            startError[side] = roundedError(block, mode, ends[side][0], ends[side][1]);
+            starts[side] = roundedStart(block, mode, ends[0], ends[1]);
         }
-        const int closer = startError[1] < startError[0] ? 1 : 0;
+        const int closer = starts[1].encoded.error < starts[0].encoded.error ? 1 : 0;
         for (int side = 0; side < 2; ++side) {
             if (effort.unusedEndSides == 2 || side == closer) {
-                const Encoded trial = refine(block, mode, ends[side][0], ends[side][1], effort);
+                const Encoded trial = refine(block, mode, starts[side], effort);
                 if (trial.error < best.error) {
                     best = trial;
                 }

@@ -192,17 +192,21 @@ DXT_INLINE Endpoints rounded(const float* end0, const float* end1) {
     return e;
 }
 
-// The error of real-valued endpoints just rounded to storage precision: a cheap first look at a
-// candidate before refining it.
-DXT_INLINE float roundedError(const ColourBlock& block, Mode mode, const float* end0, const float* end1) {
+// Real-valued endpoints rounded to storage precision and scored: where refinement starts, and a
+// cheap first look at a candidate before refining it.
+struct Start {
+    Encoded encoded;
     I16 idx;
-    return evaluate(block, rounded(end0, end1), mode, &idx).error;
+};
+DXT_INLINE Start roundedStart(const ColourBlock& block, Mode mode, const float* end0, const float* end1) {
+    Start start;
+    start.encoded = evaluate(block, rounded(end0, end1), mode, &start.idx);
+    return start;
 }
 
-DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const float* end0, const float* end1,
-                          const SearchEffort& effort) {
-    I16 idx;
-    Encoded best = evaluate(block, rounded(end0, end1), mode, &idx);
+DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const Start& start, const SearchEffort& effort) {
+    I16 idx = start.idx;
+    Encoded best = start.encoded;
 
     const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
     const F16 w = loadF16(block.w);
@@ -277,6 +281,11 @@ DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const float* end0
     }
     best.indices = packIndices(idx, block.transparent);
     return best;
+}
+
+DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const float* end0, const float* end1,
+                          const SearchEffort& effort) {
+    return refine(block, mode, roundedStart(block, mode, end0, end1), effort);
 }
 
 }  // namespace ImageService::Dxt::detail
