@@ -155,6 +155,12 @@ RunResult runOnEveryBuild(const std::vector<std::string>& arguments, const std::
     const std::optional<std::string> written = contentOf(output);
     restore(output, before);
     RunResult onWindows = runQuillpack(arguments, workingFolder, {}, Build::WindowsUnderWine);
+    // Under a loaded machine wine itself now and then fails to start the program (exit 1, nothing
+    // printed at all); a second run tells that apart from what the program does, which repeats.
+    if (onWindows.out.empty() && onWindows.err.empty() && !(onLinux.out.empty() && onLinux.err.empty())) {
+        restore(output, before);
+        onWindows = runQuillpack(arguments, workingFolder, {}, Build::WindowsUnderWine);
+    }
     std::string shown;
     for (const std::string& argument : arguments)
         shown += " '" + argument + "'";
