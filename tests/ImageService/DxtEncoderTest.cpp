@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <squish.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -45,29 +46,38 @@ long rgbError(const Pixels& a, const Pixels& b) {
     return e;
 }
 
-// Smallest squared error any block can give a solid colour: per mode, each channel's best endpoint
-// pair, found by trying all of them.
-long bestSolidError(const int* rgb, bool threeAllowed) {
+// Smallest squared error any block can give na pixels of colour a and nb of colour b: every pixel of
+// one colour takes one palette entry, and with the entries fixed each channel's best endpoint pair
+// is found by trying all of them.
+long bestTwoColourError(const int* a, int na, const int* b, int nb, bool threeAllowed) {
     long best = -1;
     for (int mode = 0; mode < (threeAllowed ? 2 : 1); ++mode) {
-        long total = 0;
-        for (int ch = 0; ch < 3; ++ch) {
-            const int top = ch == 1 ? 63 : 31;
-            long chBest = -1;
-            for (int e0 = 0; e0 <= top; ++e0) {
-                for (int e1 = 0; e1 <= top; ++e1) {
-                    const int x0 = ch == 1 ? expand6(e0) : expand5(e0);
-                    const int x1 = ch == 1 ? expand6(e1) : expand5(e1);
-                    const int v = mode == 0 ? (2 * x0 + x1) / 3 : (x0 + x1) / 2;
-                    const long d = long(v - rgb[ch]) * (v - rgb[ch]);
-                    chBest = chBest < 0 || d < chBest ? d : chBest;
+        const int entries = mode == 0 ? 4 : 3;
+        for (int ea = 0; ea < entries; ++ea) {
+            for (int eb = nb == 0 ? ea : 0; eb < (nb == 0 ? ea + 1 : entries); ++eb) {
+                long total = 0;
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int top = ch == 1 ? 63 : 31;
+                    long chBest = -1;
+                    for (int e0 = 0; e0 <= top; ++e0) {
+                        for (int e1 = 0; e1 <= top; ++e1) {
+                            const int x0 = ch == 1 ? expand6(e0) : expand5(e0);
+                            const int x1 = ch == 1 ? expand6(e1) : expand5(e1);
+                            const int pal[4] = {x0, x1, mode == 0 ? (2 * x0 + x1) / 3 : (x0 + x1) / 2,
+                                                (x0 + 2 * x1) / 3};
+                            const long da = pal[ea] - a[ch];
+                            const long db = pal[eb] - b[ch];
+                            const long d = na * da * da + nb * db * db;
+                            chBest = chBest < 0 || d < chBest ? d : chBest;
+                        }
+                    }
+                    total += chBest;
                 }
+                best = best < 0 || total < best ? total : best;
             }
-            total += chBest;
         }
-        best = best < 0 || total < best ? total : best;
     }
-    return best * 16;
+    return best;
 }
 
 TEST(DxtEncoderSolid, ExactWhenStorableOptimalOtherwise) {
@@ -87,10 +97,40 @@ TEST(DxtEncoderSolid, ExactWhenStorableOptimalOtherwise) {
         encodeDxt3Block(in.data(), 0xFFFF, b3);
         const Pixels d1 = decode(b1, true);
         // The first colour is 565-storable: its optimum is zero.
-        EXPECT_EQ(bestSolidError(c.data(), true), rgbError(in, d1)) << c[0] << "," << c[1] << "," << c[2];
-        EXPECT_EQ(bestSolidError(c.data(), false), rgbError(in, decode(b3, false))) << c[0] << "," << c[1];
+        EXPECT_EQ(bestTwoColourError(c.data(), 16, c.data(), 0, true), rgbError(in, d1)) << c[0] << "," << c[1];
+        EXPECT_EQ(bestTwoColourError(c.data(), 16, c.data(), 0, false), rgbError(in, decode(b3, false))) << c[0];
         for (int i = 0; i < 16; ++i)
             ASSERT_EQ(255, d1[4 * i + 3]);  // an opaque solid block never uses transparent black
+    }
+}
+
+// Blocks of two colours, far apart or a step or two apart, in any proportion: the encoder reaches
+// the best error the format allows, in both formats.
+TEST(DxtEncoderTwoColours, OptimalInEitherFormat) {
+    std::mt19937 rng(5);
+    for (int t = 0; t < 300; ++t) {
+        int a[3];
+        int b[3];
+        for (int ch = 0; ch < 3; ++ch) {
+            a[ch] = int(rng() & 255);
+            b[ch] = t % 2 ? int(rng() & 255) : std::min(255, std::max(0, a[ch] + int(rng() % 7) - 3));
+        }
+        if (a[0] == b[0] && a[1] == b[1] && a[2] == b[2]) {
+            continue;
+        }
+        const int na = 1 + int(rng() % 15);
+        Pixels in;
+        for (int i = 0; i < 16; ++i) {
+            const int* c = i < na ? a : b;
+            for (int ch = 0; ch < 3; ++ch)
+                in[4 * i + ch] = std::uint8_t(c[ch]);
+            in[4 * i + 3] = 255;
+        }
+        std::uint8_t b1[8], b3[16];
+        encodeDxt1Block(in.data(), 0xFFFF, b1);
+        encodeDxt3Block(in.data(), 0xFFFF, b3);
+        EXPECT_EQ(bestTwoColourError(a, na, b, 16 - na, true), rgbError(in, decode(b1, true))) << t;
+        EXPECT_EQ(bestTwoColourError(a, na, b, 16 - na, false), rgbError(in, decode(b3, false))) << t;
     }
 }
 

@@ -14,6 +14,7 @@
 #include "ImageService/Dxt/Refine.h"
 #include "ImageService/Dxt/SearchEffort.h"
 #include "ImageService/Dxt/SimdLevel.h"
+#include "ImageService/Dxt/TwoColour.h"
 
 namespace ImageService::Dxt::detail {
 
@@ -150,6 +151,13 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
         const float e0[3] = {pr[0], pg[0], pb[0]};
         const float e1[3] = {pr[1], pg[1], pb[1]};
         writeBlock(refine(block, fourAllowed ? Mode::Four : Mode::Three, e0, e1, effort), out);
+        return;
+    }
+    if (n == 2 && !effort.twoColourShortcut) {
+        const int a[3] = {int(pr[0]), int(pg[0]), int(pb[0])};
+        const int b[3] = {int(pr[1]), int(pg[1]), int(pb[1])};
+        const Encoded best = encodeTwoColours(block, a, int(pw[0]), b, int(pw[1]), fourAllowed, allowThree);
+        writeBlock(best, out);
         return;
     }
     const float* pts[3] = {pr, pg, pb};

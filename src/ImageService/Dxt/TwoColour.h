@@ -1,0 +1,173 @@
+// Blocks of exactly two colours, solved outright. Every pixel of one colour takes the same palette
+// entry, so a palette is fixed by which entry each colour takes; with the entries fixed the channels
+// are independent, and each channel's best pair of stored values lies within a step or two of the
+// pair that puts both colours exactly on their entries. Trying every pair of entries and the stored
+// values around each ideal pair finds the best block the format allows (the tests check it against
+// trying every endpoint), at less cost than the general fit; such blocks (lines, lettering, flat
+// shading) are often the commonest kind after solid ones.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+
+#include "ImageService/Dxt/DxtBlock.h"
+#include "ImageService/Dxt/Palette.h"
+#include "ImageService/Dxt/Refine.h"
+
+namespace ImageService::Dxt::detail {
+
+// Entry pairs worth trying, as (entry of the first colour, entry of the second). Swapping the
+// endpoints maps entries 0<->1 and 2<->3 and leaves the palette as it was, so of each such mirror
+// pair only one is listed. Both colours on one entry is tried apart (sharedEntryEndpoints).
+inline constexpr int kFourEntryPairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {2, 0}, {2, 1}, {2, 3}};
+inline constexpr int kThreeEntryPairs[3][2] = {{0, 1}, {0, 2}, {2, 0}};
+
+// Lanes 0..15 hold the stored-value offsets (-1..2 for endpoint 0) x (-1..2 for endpoint 1).
+inline constexpr I8 kOffset0Lo = {-1, -1, -1, -1, 0, 0, 0, 0};
+inline constexpr I8 kOffset0Hi = {1, 1, 1, 1, 2, 2, 2, 2};
+inline constexpr I8 kOffset1 = {-1, 0, 1, 2, -1, 0, 1, 2};
+inline constexpr I8 kLaneNumbers = {0, 1, 2, 3, 4, 5, 6, 7};
+
+DXT_INLINE I8 clampLanes(const I8& v, int max) {
+    const I8 low = select(v < 0, I8{}, v);
+    return select(low > max, I8{} + max, low);
+}
+
+DXT_INLINE I8 expandLanes(const I8& q, int ch) {
+    return ch == 1 ? (q << 2) | (q >> 4) : (q << 3) | (q >> 2);
+}
+
+// One palette entry per lane, with the decoder's truncating division (v * 43691 >> 17 is v / 3 for
+// every sum of expanded channels).
+DXT_INLINE I8 entryLanes(int entry, Mode mode, const I8& x0, const I8& x1) {
+    switch (entry) {
+        case 0:
+            return x0;
+        case 1:
+            return x1;
+        case 2:
+            return mode == Mode::Four ? ((2 * x0 + x1) * 43691) >> 17 : (x0 + x1) >> 1;
+        default:
+            return ((x0 + 2 * x1) * 43691) >> 17;
+    }
+}
+
+// Best stored values of one channel with colour values a and b on the given entries: the squared
+// error, weighted by each colour's pixel count, and the pair reaching it (lowest lane on ties).
+DXT_INLINE int bestChannelPair(int a, int na, int b, int nb, const int* entries, Mode mode, int ch, int* q0,
+                               int* q1) {
+    const float* weight = kEndpointWeight[mode == Mode::Four ? 0 : 1];
+    const float wa = weight[entries[0]];
+    const float wb = weight[entries[1]];
+    // Solve wa*x0 + (1-wa)*x1 = a and wb*x0 + (1-wb)*x1 = b; the entries differ, so wa != wb.
+    float x0 = (a * (1.0f - wb) - b * (1.0f - wa)) / (wa - wb);
+    float x1 = (b * wa - a * wb) / (wa - wb);
+    // An ideal endpoint outside the range is pinned to its edge, and the other one is then the
+    // least-squares fit with it pinned, which may lie far from where it was.
+    if (x0 < 0.0f || x0 > 255.0f) {
+        x0 = std::min(std::max(x0, 0.0f), 255.0f);
+        const float ua = 1.0f - wa;
+        const float ub = 1.0f - wb;
+        x1 = (na * ua * (a - wa * x0) + nb * ub * (b - wb * x0)) / (na * ua * ua + nb * ub * ub);
+    } else if (x1 < 0.0f || x1 > 255.0f) {
+        x1 = std::min(std::max(x1, 0.0f), 255.0f);
+        x0 = (na * wa * (a - (1.0f - wa) * x1) + nb * wb * (b - (1.0f - wb) * x1)) / (na * wa * wa + nb * wb * wb);
+    }
+    const float scale = float(kChannelMax[ch]) / 255.0f;
+    const int base0 = int(std::floor(std::min(std::max(x0, -8.0f), 263.0f) * scale));
+    const int base1 = int(std::floor(std::min(std::max(x1, -8.0f), 263.0f) * scale));
+    const int max = kChannelMax[ch];
+    // Each lane's error and lane number in one key, so the smallest key is the best pair with ties
+    // to the lowest lane (errors stay below 2^21).
+    I8 key[2];
+    I8 s0[2];
+    const I8 s1 = clampLanes(I8{} + base1 + kOffset1, max);
+    const I8 v1 = expandLanes(s1, ch);
+    for (int half = 0; half < 2; ++half) {
+        s0[half] = clampLanes(I8{} + base0 + (half == 0 ? kOffset0Lo : kOffset0Hi), max);
+        const I8 v0 = expandLanes(s0[half], ch);
+        const I8 da = entryLanes(entries[0], mode, v0, v1) - a;
+        const I8 db = entryLanes(entries[1], mode, v0, v1) - b;
+        key[half] = ((na * da * da + nb * db * db) << 4) + (kLaneNumbers + 8 * half);
+    }
+    const I8 low = select(key[1] < key[0], key[1], key[0]);
+    int best = low[0];
+    for (int lane = 1; lane < 8; ++lane) {
+        best = std::min(best, low[lane]);
+    }
+    const int lane = best & 15;
+    *q0 = s0[lane >> 3][lane & 7];
+    *q1 = s1[lane & 7];
+    return best >> 4;
+}
+
+// Both colours on one entry, the interpolant of each channel nearest their weighted mean: a stored
+// interpolant next to the mean lies next to its floor or its ceiling, so the single-colour endpoints
+// of both are tried per channel.
+DXT_INLINE Endpoints sharedEntryEndpoints(const int* a, int na, const int* b, int nb, Mode mode) {
+    int below[3];
+    int above[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        const int sum = a[ch] * na + b[ch] * nb;
+        below[ch] = sum / (na + nb);
+        above[ch] = std::min(below[ch] + int(sum % (na + nb) != 0), 255);
+    }
+    const Endpoints low = singleColourEndpoints(below, mode);
+    const Endpoints high = singleColourEndpoints(above, mode);
+    Endpoints ends = low;
+    for (int ch = 0; ch < 3; ++ch) {
+        float lowEntry[4];
+        float highEntry[4];
+        paletteChannel(low.c[0][ch], low.c[1][ch], ch, mode, lowEntry);
+        paletteChannel(high.c[0][ch], high.c[1][ch], ch, mode, highEntry);
+        const float dl0 = a[ch] - lowEntry[2];
+        const float dl1 = b[ch] - lowEntry[2];
+        const float dh0 = a[ch] - highEntry[2];
+        const float dh1 = b[ch] - highEntry[2];
+        if (na * dh0 * dh0 + nb * dh1 * dh1 < na * dl0 * dl0 + nb * dl1 * dl1) {
+            ends.c[0][ch] = high.c[0][ch];
+            ends.c[1][ch] = high.c[1][ch];
+        }
+    }
+    return ends;
+}
+
+// The best block for colours a (na pixels) and b (nb pixels) over every entry pair of each allowed
+// mode; indices are those evaluate assigns, so pixels may still pick a nearer entry than planned.
+DXT_INLINE Encoded encodeTwoColours(const ColourBlock& block, const int* a, int na, const int* b, int nb,
+                                    bool fourAllowed, bool threeAllowed) {
+    Encoded best;
+    for (int m = 0; m < 2; ++m) {
+        const Mode mode = m == 0 ? Mode::Four : Mode::Three;
+        if (!(m == 0 ? fourAllowed : threeAllowed)) {
+            continue;
+        }
+        const int (*pairs)[2] = mode == Mode::Four ? kFourEntryPairs : kThreeEntryPairs;
+        const int count = mode == Mode::Four ? 6 : 3;
+        // With four entries allowed, the three-colour pair (0, 1) is the four-colour one again.
+        // The last trial puts both colours on one entry.
+        for (int p = (mode == Mode::Three && fourAllowed) ? 1 : 0; p <= count; ++p) {
+            Endpoints ends;
+            int err = 0;
+            if (p == count) {
+                ends = sharedEntryEndpoints(a, na, b, nb, mode);
+            } else {
+                for (int ch = 0; ch < 3; ++ch) {
+                    err += bestChannelPair(a[ch], na, b[ch], nb, pairs[p], mode, ch, &ends.c[0][ch],
+                                           &ends.c[1][ch]);
+                }
+            }
+            if (float(err) < best.error || p == count) {
+                I16 idx;
+                Encoded e = evaluate(block, ends, mode, &idx);
+                if (e.error < best.error) {
+                    e.indices = packIndices(idx, block.transparent);
+                    best = e;
+                }
+            }
+        }
+    }
+    return best;
+}
+
+}  // namespace ImageService::Dxt::detail
