@@ -2,6 +2,7 @@
 // against it. Inline so that each instruction-set copy of the fitting steps gets its own copy.
 #pragma once
 
+#include <cstdint>
 #include <utility>
 
 #include "ImageService/Dxt/DxtBlock.h"
@@ -9,25 +10,30 @@
 namespace ImageService::Dxt::detail {
 
 struct Palette {
-    float v[4][3];
+    // Entry k's red, green and blue in v[k][0..2] (v[k][3] unused).
+    alignas(16) float v[4][4];
     int count;
 };
 
-// Interpolants as the reference decoder computes them: integer division, truncating.
+typedef std::int32_t I4 __attribute__((vector_size(16)));
+
+// Interpolants as the reference decoder computes them: integer division, truncating (v * 43691 >> 17
+// is v / 3 for every sum of expanded channels). The three channels go through side by side.
 DXT_INLINE void buildPalette(const Endpoints& e, Mode mode, bool single, Palette& p) {
-    int x0[3];
-    int x1[3];
-    for (int ch = 0; ch < 3; ++ch) {
-        x0[ch] = expandChannel(e.c[0][ch], ch);
-        x1[ch] = expandChannel(e.c[1][ch], ch);
-        p.v[0][ch] = float(x0[ch]);
-        p.v[1][ch] = float(x1[ch]);
-        if (mode == Mode::Four) {
-            p.v[2][ch] = float((2 * x0[ch] + x1[ch]) / 3);
-            p.v[3][ch] = float((x0[ch] + 2 * x1[ch]) / 3);
-        } else {
-            p.v[2][ch] = float((x0[ch] + x1[ch]) / 2);
-            p.v[3][ch] = 0.0f;
+    const I4 q0 = {e.c[0][0], e.c[0][1], e.c[0][2], 0};
+    const I4 q1 = {e.c[1][0], e.c[1][1], e.c[1][2], 0};
+    const I4 up = {3, 2, 3, 0};
+    const I4 down = {2, 4, 2, 0};
+    const I4 x0 = (q0 << up) | (q0 >> down);
+    const I4 x1 = (q1 << up) | (q1 >> down);
+    I4 entries[4] = {x0, x1, (x0 + x1) >> 1, I4{}};
+    if (mode == Mode::Four) {
+        entries[2] = ((2 * x0 + x1) * 43691) >> 17;
+        entries[3] = ((x0 + 2 * x1) * 43691) >> 17;
+    }
+    for (int k = 0; k < 4; ++k) {
+        for (int ch = 0; ch < 4; ++ch) {
+            p.v[k][ch] = float(entries[k][ch]);
         }
     }
     p.count = single ? 1 : (mode == Mode::Four ? 4 : 3);
