@@ -39,6 +39,37 @@ DXT_INLINE void buildPalette(const Endpoints& e, Mode mode, bool single, Palette
     p.count = single ? 1 : (mode == Mode::Four ? 4 : 3);
 }
 
+// Sixteen candidate pairs of one channel's stored endpoint values at once: lane 4*i + j holds the
+// pair offset by (i - 1, j - 1) from a base pair, as two eight-lane halves.
+inline constexpr I8 kOffset0Lo = {-1, -1, -1, -1, 0, 0, 0, 0};
+inline constexpr I8 kOffset0Hi = {1, 1, 1, 1, 2, 2, 2, 2};
+inline constexpr I8 kOffset1 = {-1, 0, 1, 2, -1, 0, 1, 2};
+inline constexpr I8 kLaneNumbers = {0, 1, 2, 3, 4, 5, 6, 7};
+
+DXT_INLINE I8 clampLanes(const I8& v, int max) {
+    const I8 low = select(v < 0, I8{}, v);
+    return select(low > max, I8{} + max, low);
+}
+
+DXT_INLINE I8 expandLanes(const I8& q, int ch) {
+    return ch == 1 ? (q << 2) | (q >> 4) : (q << 3) | (q >> 2);
+}
+
+// One palette entry per lane, with the decoder's truncating division (v * 43691 >> 17 is v / 3 for
+// every sum of expanded channels).
+DXT_INLINE I8 entryLanes(int entry, Mode mode, const I8& x0, const I8& x1) {
+    switch (entry) {
+        case 0:
+            return x0;
+        case 1:
+            return x1;
+        case 2:
+            return mode == Mode::Four ? ((2 * x0 + x1) * 43691) >> 17 : (x0 + x1) >> 1;
+        default:
+            return ((x0 + 2 * x1) * 43691) >> 17;
+    }
+}
+
 // Swaps endpoints into the order the mode needs, assigns each pixel its nearest palette entry under
 // the reference decoder's integer rounding, and scores the result. lanes receives the indices.
 DXT_INLINE Encoded evaluate(const ColourBlock& block, const Endpoints& ends, Mode mode, I16* lanes) {

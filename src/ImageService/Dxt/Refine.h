@@ -86,33 +86,39 @@ DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& c
         const float scale = float(kChannelMax[ch]) / 255.0f;
         const int base0 = int(std::floor(std::min(std::max(e0, -1.0f), 256.0f) * scale));
         const int base1 = int(std::floor(std::min(std::max(e1, -1.0f), 256.0f) * scale));
-        float bestErr = 3.4e38f;
-        int best0 = clampChannel(base0, ch);
-        int best1 = clampChannel(base1, ch);
-        for (int d0 = -reach; d0 <= reach + 1; ++d0) {
-            const int q0 = clampChannel(base0 + d0, ch);
-            const int x0 = expandChannel(q0, ch);
-            for (int d1 = -reach; d1 <= reach + 1; ++d1) {
-                const int q1 = clampChannel(base1 + d1, ch);
-                const int x1 = expandChannel(q1, ch);
-                float pal[4] = {float(x0), float(x1), 0.0f, 0.0f};
-                if (cur.mode == Mode::Four) {
-                    pal[2] = float((2 * x0 + x1) / 3);
-                    pal[3] = float((x0 + 2 * x1) / 3);
-                } else {
-                    pal[2] = float((x0 + x1) / 2);
-                }
-                float err = 0.0f;
-                for (int k = 0; k < 4; ++k) {
-                    err += pal[k] * (n[k] * pal[k] - 2.0f * s[k][ch]);
-                }
-                if (err < bestErr) {
-                    bestErr = err;
-                    best0 = q0;
-                    best1 = q1;
-                }
+        // Every candidate's error at once; each term is an integer below 2^23 in magnitude, so the
+        // sums are exact, and offset and lane number make one integer key whose minimum is the
+        // first best candidate in the order of the offsets.
+        const int max = kChannelMax[ch];
+        const I8 q1 = clampLanes(I8{} + base1 + kOffset1, max);
+        const I8 x1 = expandLanes(q1, ch);
+        I8 q0[2];
+        I8 key[2];
+        for (int half = 0; half < 2; ++half) {
+            const I8 offset0 = half == 0 ? kOffset0Lo : kOffset0Hi;
+            q0[half] = clampLanes(I8{} + base0 + offset0, max);
+            const I8 x0 = expandLanes(q0[half], ch);
+            const I8 e2 = entryLanes(2, cur.mode, x0, x1);
+            const I8 e3 = cur.mode == Mode::Four ? entryLanes(3, cur.mode, x0, x1) : I8{};
+            const I8 inReach = (offset0 >= -reach) & (offset0 <= reach + 1) & (kOffset1 >= -reach) &
+                               (kOffset1 <= reach + 1);
+            F8 err = F8{};
+            const I8 entries[4] = {x0, x1, e2, e3};
+            for (int k = 0; k < 4; ++k) {
+                const F8 v = __builtin_convertvector(entries[k], F8);
+                err += v * (n[k] * v - 2.0f * s[k][ch]);
             }
+            const I8 lanes = ((__builtin_convertvector(err, I8) + (1 << 22)) << 4) + (kLaneNumbers + 8 * half);
+            key[half] = select(inReach, lanes, I8{} + 0x7fffffff);
         }
+        const I8 low = select(key[1] < key[0], key[1], key[0]);
+        int bestKey = low[0];
+        for (int lane = 1; lane < 8; ++lane) {
+            bestKey = std::min(bestKey, low[lane]);
+        }
+        const int lane = bestKey & 15;
+        const int best0 = q0[lane >> 3][lane & 7];
+        const int best1 = q1[lane & 7];
         out.c[0][ch] = best0;
         out.c[1][ch] = best1;
     }

@@ -25,7 +25,7 @@ struct SearchEffort {
     float threeColourAbove;
     // Rounds of quantised least squares plus single-channel moves.
     int refineRounds;
-    // How far below and above its floor the exact per-channel least-squares search looks.
+    // How far below and above its floor the exact per-channel least-squares search looks (0 or 1).
     int leastSquaresReach;
     // Moves of one channel's two endpoint values tried per round: 4 moves each endpoint alone, 8
     // also moves both together and apart.

@@ -22,36 +22,6 @@ namespace ImageService::Dxt::detail {
 inline constexpr int kFourEntryPairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {2, 0}, {2, 1}, {2, 3}};
 inline constexpr int kThreeEntryPairs[3][2] = {{0, 1}, {0, 2}, {2, 0}};
 
-// Lanes 0..15 hold the stored-value offsets (-1..2 for endpoint 0) x (-1..2 for endpoint 1).
-inline constexpr I8 kOffset0Lo = {-1, -1, -1, -1, 0, 0, 0, 0};
-inline constexpr I8 kOffset0Hi = {1, 1, 1, 1, 2, 2, 2, 2};
-inline constexpr I8 kOffset1 = {-1, 0, 1, 2, -1, 0, 1, 2};
-inline constexpr I8 kLaneNumbers = {0, 1, 2, 3, 4, 5, 6, 7};
-
-DXT_INLINE I8 clampLanes(const I8& v, int max) {
-    const I8 low = select(v < 0, I8{}, v);
-    return select(low > max, I8{} + max, low);
-}
-
-DXT_INLINE I8 expandLanes(const I8& q, int ch) {
-    return ch == 1 ? (q << 2) | (q >> 4) : (q << 3) | (q >> 2);
-}
-
-// One palette entry per lane, with the decoder's truncating division (v * 43691 >> 17 is v / 3 for
-// every sum of expanded channels).
-DXT_INLINE I8 entryLanes(int entry, Mode mode, const I8& x0, const I8& x1) {
-    switch (entry) {
-        case 0:
-            return x0;
-        case 1:
-            return x1;
-        case 2:
-            return mode == Mode::Four ? ((2 * x0 + x1) * 43691) >> 17 : (x0 + x1) >> 1;
-        default:
-            return ((x0 + 2 * x1) * 43691) >> 17;
-    }
-}
-
 // Best stored values of one channel with colour values a and b on the given entries: the squared
 // error, weighted by each colour's pixel count, and the pair reaching it (lowest lane on ties).
 DXT_INLINE int bestChannelPair(int a, int na, int b, int nb, const int* entries, Mode mode, int ch, int* q0,
