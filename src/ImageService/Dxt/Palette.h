@@ -70,6 +70,19 @@ DXT_INLINE I8 entryLanes(int entry, Mode mode, const I8& x0, const I8& x1) {
     }
 }
 
+// The smallest of sixteen keys held as two halves, by halving the lanes in play (shuffles rather
+// than a pass over the lanes one by one).
+DXT_INLINE int smallestKey(const I8& a, const I8& b) {
+    I8 m = select(b < a, b, a);
+    I8 t = __builtin_shufflevector(m, m, 4, 5, 6, 7, 0, 1, 2, 3);
+    m = select(t < m, t, m);
+    t = __builtin_shufflevector(m, m, 2, 3, 0, 1, 6, 7, 4, 5);
+    m = select(t < m, t, m);
+    t = __builtin_shufflevector(m, m, 1, 0, 3, 2, 5, 4, 7, 6);
+    m = select(t < m, t, m);
+    return m[0];
+}
+
 // Swaps endpoints into the order the mode needs, assigns each pixel its nearest palette entry under
 // the reference decoder's integer rounding, and scores the result. lanes receives the indices.
 DXT_INLINE Encoded evaluate(const ColourBlock& block, const Endpoints& ends, Mode mode, I16* lanes) {

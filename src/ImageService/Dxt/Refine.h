@@ -111,11 +111,7 @@ DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& c
             const I8 lanes = ((__builtin_convertvector(err, I8) + (1 << 22)) << 4) + (kLaneNumbers + 8 * half);
             key[half] = select(inReach, lanes, I8{} + 0x7fffffff);
         }
-        const I8 low = select(key[1] < key[0], key[1], key[0]);
-        int bestKey = low[0];
-        for (int lane = 1; lane < 8; ++lane) {
-            bestKey = std::min(bestKey, low[lane]);
-        }
+        const int bestKey = smallestKey(key[0], key[1]);
         const int lane = bestKey & 15;
         const int best0 = q0[lane >> 3][lane & 7];
         const int best1 = q1[lane & 7];

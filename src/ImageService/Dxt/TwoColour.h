@@ -60,11 +60,7 @@ DXT_INLINE int bestChannelPair(int a, int na, int b, int nb, const int* entries,
         const I8 db = entryLanes(entries[1], mode, v0, v1) - b;
         key[half] = ((na * da * da + nb * db * db) << 4) + (kLaneNumbers + 8 * half);
     }
-    const I8 low = select(key[1] < key[0], key[1], key[0]);
-    int best = low[0];
-    for (int lane = 1; lane < 8; ++lane) {
-        best = std::min(best, low[lane]);
-    }
+    const int best = smallestKey(key[0], key[1]);
     const int lane = best & 15;
     *q0 = s0[lane >> 3][lane & 7];
     *q1 = s1[lane & 7];
