@@ -174,17 +174,26 @@ inline constexpr int kMaxCuts = 8 * 8 * 8 + 8;
 // rows hold only two to five cuts, which left most lanes idle. Each window is at most eight wide,
 // so every cut's prefix sums are lanes of one load per window, picked by shuffles. Scores and
 // tie-breaks are those of scoreFour, cut by cut.
-DXT_INLINE void scoreFourPacked(const SortedPoints& p, const Window& w, Best& best) {
+// Cuts inside `scored` (a window of an earlier round, or null) are left out: their best is known.
+DXT_INLINE void scoreFourPacked(const SortedPoints& p, const Window& w, const Window* scored, Best& best) {
     alignas(32) int codes[kMaxCuts];
     int m = 0;
     const I8 lane = I8{0, 1, 2, 3, 4, 5, 6, 7};
+    auto run = [&](int i, int j, int kFrom, int kTo) {
+        if (kFrom <= kTo) {
+            const I8 c = I8{} + code3(i, j, kFrom) + lane;
+            std::memcpy(codes + m, &c, sizeof c);
+            m += kTo - kFrom + 1;
+        }
+    };
     for (int i = w.lo[0]; i <= w.hi[0]; ++i) {
         for (int j = std::max(i, w.lo[1]); j <= w.hi[1]; ++j) {
             const int kStart = std::max(j, w.lo[2]);
-            if (kStart <= w.hi[2]) {
-                const I8 c = I8{} + code3(i, j, kStart) + lane;
-                std::memcpy(codes + m, &c, sizeof c);
-                m += w.hi[2] - kStart + 1;
+            if (scored && i >= scored->lo[0] && i <= scored->hi[0] && j >= scored->lo[1] && j <= scored->hi[1]) {
+                run(i, j, kStart, std::min(w.hi[2], scored->lo[2] - 1));
+                run(i, j, std::max(kStart, scored->hi[2] + 1), w.hi[2]);
+            } else {
+                run(i, j, kStart, w.hi[2]);
             }
         }
     }
@@ -341,12 +350,16 @@ DXT_INLINE float clusterFit(const SortedPoints& p, Mode mode, int radius, float*
         int cj = countBelow(p, lo + span * 0.5f);
         int ck = countBelow(p, lo + span * (5.0f / 6.0f));
         int code = code3(ci, cj, ck);
+        // After the first round only the cuts no earlier window held are scored; the current best
+        // stands unless one of them beats it (ties to the lower code, as within a round).
+        Window scored{};
+        bool haveScored = false;
         for (int round = 0; round < rounds; ++round) {
             Best best;
             const Window w{{std::max(0, ci - radius), std::max(0, cj - radius), std::max(0, ck - radius)},
                            {std::min(n, ci + radius), std::min(n, cj + radius), std::min(n, ck + radius)}};
             if (w.narrow()) {
-                scoreFourPacked(p, w, best);
+                scoreFourPacked(p, w, haveScored ? &scored : nullptr, best);
             } else {
                 for (int i = w.lo[0]; i <= w.hi[0]; ++i) {
                     for (int j = std::max(i, w.lo[1]); j <= w.hi[1]; ++j) {
@@ -359,6 +372,9 @@ DXT_INLINE float clusterFit(const SortedPoints& p, Mode mode, int radius, float*
             }
             float s;
             const int found = best.reduce(&s);
+            if (haveScored && !(s > score || (s == score && found < code))) {
+                break;
+            }
             if (s == -FLT_MAX && radius < n) {
                 radius = n;
                 rounds = round + 2;
@@ -372,6 +388,8 @@ DXT_INLINE float clusterFit(const SortedPoints& p, Mode mode, int radius, float*
                 break;
             }
             code = found;
+            scored = w;
+            haveScored = true;
             const int fi = code >> 10;
             const int fj = (code >> 5) & 31;
             const int fk = code & 31;
