@@ -265,15 +265,21 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
     }
     if (effort.meanColour && best.error > 0.0f) {
         // Near-flat blocks: the fits above settle on a local minimum a step or two from the mean,
-        // which the exact single-colour endpoints reach directly.
+        // which one entry nearest the mean in every channel reaches directly.
         const F16 w = loadF16(block.w);
-        const float total = sum16(w);
-        const int mean[3] = {int(sum16(w * loadF16(block.r)) / total + 0.5f),
-                             int(sum16(w * loadF16(block.g)) / total + 0.5f),
-                             int(sum16(w * loadF16(block.b)) / total + 0.5f)};
-        const Encoded solid = encodeSolid(block, mean, fourAllowed, allowThree);
-        if (solid.error < best.error) {
-            best = solid;
+        const int sum[3] = {int(sum16(w * loadF16(block.r))), int(sum16(w * loadF16(block.g))),
+                            int(sum16(w * loadF16(block.b)))};
+        const int count = int(sum16(w));
+        for (int m = 0; m < 2; ++m) {
+            const Mode solidMode = m == 0 ? Mode::Four : Mode::Three;
+            if (m == 0 ? fourAllowed : allowThree) {
+                I16 idx;
+                Encoded solid = evaluate(block, nearestToMeanEndpoints(sum, count, solidMode), solidMode, &idx);
+                if (solid.error < best.error) {
+                    solid.indices = packIndices(idx, block.transparent);
+                    best = solid;
+                }
+            }
         }
     }
     writeBlock(best, out);

@@ -2,7 +2,9 @@
 // against it. Inline so that each instruction-set copy of the fitting steps gets its own copy.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <utility>
 
 #include "ImageService/Dxt/DxtBlock.h"
@@ -37,6 +39,36 @@ DXT_INLINE void buildPalette(const Endpoints& e, Mode mode, bool single, Palette
         }
     }
     p.count = single ? 1 : (mode == Mode::Four ? 4 : 3);
+}
+
+// Every counted pixel on one entry, each channel's stored interpolant nearest the pixels' mean
+// (which minimises that channel's error): that interpolant lies next to the mean's floor or its
+// ceiling, so the single-colour endpoints of both are tried per channel. sum: the channel sums over
+// `count` pixels.
+DXT_INLINE Endpoints nearestToMeanEndpoints(const int* sum, int count, Mode mode) {
+    int below[3];
+    int above[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        below[ch] = sum[ch] / count;
+        above[ch] = std::min(below[ch] + int(sum[ch] % count != 0), 255);
+    }
+    const Endpoints low = singleColourEndpoints(below, mode);
+    const Endpoints high = singleColourEndpoints(above, mode);
+    Endpoints ends = low;
+    for (int ch = 0; ch < 3; ++ch) {
+        // The interpolant's distance to the mean, times count, compared exactly in integers.
+        const int x0Low = expandChannel(low.c[0][ch], ch);
+        const int x1Low = expandChannel(low.c[1][ch], ch);
+        const int x0High = expandChannel(high.c[0][ch], ch);
+        const int x1High = expandChannel(high.c[1][ch], ch);
+        const int lowEntry = mode == Mode::Four ? (2 * x0Low + x1Low) / 3 : (x0Low + x1Low) / 2;
+        const int highEntry = mode == Mode::Four ? (2 * x0High + x1High) / 3 : (x0High + x1High) / 2;
+        if (std::abs(highEntry * count - sum[ch]) < std::abs(lowEntry * count - sum[ch])) {
+            ends.c[0][ch] = high.c[0][ch];
+            ends.c[1][ch] = high.c[1][ch];
+        }
+    }
+    return ends;
 }
 
 // Sixteen candidate pairs of one channel's stored endpoint values at once: lane 4*i + j holds the

@@ -18,7 +18,7 @@ namespace ImageService::Dxt::detail {
 
 // Entry pairs worth trying, as (entry of the first colour, entry of the second). Swapping the
 // endpoints maps entries 0<->1 and 2<->3 and leaves the palette as it was, so of each such mirror
-// pair only one is listed. Both colours on one entry is tried apart (sharedEntryEndpoints).
+// pair only one is listed. Both colours on one entry is tried apart (nearestToMeanEndpoints).
 inline constexpr int kFourEntryPairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {2, 0}, {2, 1}, {2, 3}};
 inline constexpr int kThreeEntryPairs[3][2] = {{0, 1}, {0, 2}, {2, 0}};
 
@@ -67,37 +67,6 @@ DXT_INLINE int bestChannelPair(int a, int na, int b, int nb, const int* entries,
     return best >> 4;
 }
 
-// Both colours on one entry, the interpolant of each channel nearest their weighted mean: a stored
-// interpolant next to the mean lies next to its floor or its ceiling, so the single-colour endpoints
-// of both are tried per channel.
-DXT_INLINE Endpoints sharedEntryEndpoints(const int* a, int na, const int* b, int nb, Mode mode) {
-    int below[3];
-    int above[3];
-    for (int ch = 0; ch < 3; ++ch) {
-        const int sum = a[ch] * na + b[ch] * nb;
-        below[ch] = sum / (na + nb);
-        above[ch] = std::min(below[ch] + int(sum % (na + nb) != 0), 255);
-    }
-    const Endpoints low = singleColourEndpoints(below, mode);
-    const Endpoints high = singleColourEndpoints(above, mode);
-    Endpoints ends = low;
-    for (int ch = 0; ch < 3; ++ch) {
-        float lowEntry[4];
-        float highEntry[4];
-        paletteChannel(low.c[0][ch], low.c[1][ch], ch, mode, lowEntry);
-        paletteChannel(high.c[0][ch], high.c[1][ch], ch, mode, highEntry);
-        const float dl0 = a[ch] - lowEntry[2];
-        const float dl1 = b[ch] - lowEntry[2];
-        const float dh0 = a[ch] - highEntry[2];
-        const float dh1 = b[ch] - highEntry[2];
-        if (na * dh0 * dh0 + nb * dh1 * dh1 < na * dl0 * dl0 + nb * dl1 * dl1) {
-            ends.c[0][ch] = high.c[0][ch];
-            ends.c[1][ch] = high.c[1][ch];
-        }
-    }
-    return ends;
-}
-
 // The best block for colours a (na pixels) and b (nb pixels) over every entry pair of each allowed
 // mode; indices are those evaluate assigns, so pixels may still pick a nearer entry than planned.
 DXT_INLINE Encoded encodeTwoColours(const ColourBlock& block, const int* a, int na, const int* b, int nb,
@@ -116,7 +85,8 @@ DXT_INLINE Encoded encodeTwoColours(const ColourBlock& block, const int* a, int 
             Endpoints ends;
             int err = 0;
             if (p == count) {
-                ends = sharedEntryEndpoints(a, na, b, nb, mode);
+                const int sum[3] = {a[0] * na + b[0] * nb, a[1] * na + b[1] * nb, a[2] * na + b[2] * nb};
+                ends = nearestToMeanEndpoints(sum, na + nb, mode);
             } else {
                 for (int ch = 0; ch < 3; ++ch) {
                     err += bestChannelPair(a[ch], na, b[ch], nb, pairs[p], mode, ch, &ends.c[0][ch],
