@@ -3,7 +3,7 @@
 // D3DXLoadSurfaceFromSurface and must keep its RGB PSNR floor (what our encoder gives, less 0.01 dB)
 // and each format's alpha rule exactly. In the same run our encoder is compared with libsquish's: per
 // image it may trail by at most 0.05 dB, DXT1 scored with alpha forced opaque and DXT3 on the images
-// with alpha; the DXT1 mean must reach 40.53 dB (libsquish: 40.20).
+// with alpha; the DXT1 mean must reach 40.54 dB (libsquish: 40.20).
 #include <gtest/gtest.h>
 #include <squish.h>
 
@@ -24,18 +24,18 @@ struct Floor {
 };
 
 constexpr Floor kFloors[] = {
-    {"01_cb_factory", 45.70, 44.27},     {"02_cb_button1", 42.04, 40.98},
-    {"03_cb_cloud03", 48.28, 48.14},     {"04_cb_desert5", 37.57, 37.57},
-    {"05_cb_face01", 42.66, 42.66},      {"06_cb_planet_earth", 35.00, 35.57},
-    {"07_cb_plant", 34.05, 33.90},       {"08_cb_effect03", 43.10, 52.08},
-    {"09_oa_nebulae_ft", 40.68, 40.66},  {"10_oa_plasma1", 43.25, 43.25},
-    {"11_oa_wood01", 31.60, 31.60},      {"12_oa_blocks15", 37.42, 37.42},
-    {"13_oa_rusted", 37.49, 37.49},      {"14_oa_blue_banner", 45.24, 45.23},
-    {"15_oa_nki_forest2", 39.60, 39.60}, {"16_oa_shiny3", 47.62, 47.62},
-    {"17_oa_steel_bev", 38.34, 38.34},   {"18_oa_x_support", 34.87, 36.60},
-    {"19_oa_leafs1", 38.85, 40.53},      {"20_oa_jump_pad02", 35.10, 35.74},
-    {"21_oa_flame1", 42.10, 42.47},      {"22_oa_explosion05", 25.62, 31.56},
-    {"23_gn_grid_d_2048", 40.54, 40.49}, {"24_gn_truchet_l_4096", 45.75, 45.66},
+    {"01_cb_factory", 45.71, 44.28},     {"02_cb_button1", 42.05, 40.98},
+    {"03_cb_cloud03", 48.37, 48.25},     {"04_cb_desert5", 37.57, 37.57},
+    {"05_cb_face01", 42.68, 42.68},      {"06_cb_planet_earth", 35.01, 35.57},
+    {"07_cb_plant", 34.05, 33.91},       {"08_cb_effect03", 43.11, 52.09},
+    {"09_oa_nebulae_ft", 40.70, 40.67},  {"10_oa_plasma1", 43.27, 43.27},
+    {"11_oa_wood01", 31.61, 31.61},      {"12_oa_blocks15", 37.43, 37.43},
+    {"13_oa_rusted", 37.50, 37.50},      {"14_oa_blue_banner", 45.28, 45.26},
+    {"15_oa_nki_forest2", 39.62, 39.62}, {"16_oa_shiny3", 47.65, 47.65},
+    {"17_oa_steel_bev", 38.35, 38.35},   {"18_oa_x_support", 34.87, 36.61},
+    {"19_oa_leafs1", 38.87, 40.55},      {"20_oa_jump_pad02", 35.10, 35.74},
+    {"21_oa_flame1", 42.10, 42.48},      {"22_oa_explosion05", 25.62, 31.56},
+    {"23_gn_grid_d_2048", 40.55, 40.50}, {"24_gn_truchet_l_4096", 45.76, 45.68},
 };
 
 Rgba decode(D3DFORMAT format, const std::uint8_t* blocks, const Rgba& like) {
@@ -109,7 +109,7 @@ TEST(BlockCodecCorpusTest, EveryImageKeepsItsFloorAlphaRuleAndLibsquishsQuality)
     }
     const double images = sizeof kFloors / sizeof kFloors[0];
     std::printf("DXT1 mean: ours %.3f dB  libsquish %.3f dB\n", sumOurs / images, sumTheirs / images);
-    EXPECT_GE(sumOurs / images, 40.53);
+    EXPECT_GE(sumOurs / images, 40.54);
     EXPECT_GE(sumOurs, sumTheirs);
 }
 
