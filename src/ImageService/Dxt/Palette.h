@@ -11,6 +11,11 @@
 
 namespace ImageService::Dxt::detail {
 
+// Weight of endpoint 0 in each index's colour (index 3 of the three-colour palette is transparent
+// and never carries weight).
+inline constexpr float kEndpointWeight[2][4] = {{1.0f, 0.0f, 2.0f / 3.0f, 1.0f / 3.0f},
+                                                {1.0f, 0.0f, 0.5f, 0.0f}};
+
 struct Palette {
     // Entry k's red, green and blue in v[k][0..2] (v[k][3] unused).
     alignas(16) float v[4][4];

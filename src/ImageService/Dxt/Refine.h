@@ -13,11 +13,6 @@
 
 namespace ImageService::Dxt::detail {
 
-// Weight of endpoint 0 in each index's colour (index 3 of the three-colour palette is transparent
-// and never carries weight).
-inline constexpr float kEndpointWeight[2][4] = {{1.0f, 0.0f, 2.0f / 3.0f, 1.0f / 3.0f},
-                                                {1.0f, 0.0f, 0.5f, 0.0f}};
-
 DXT_INLINE int clampChannel(int v, int ch) {
     return std::min(std::max(v, 0), kChannelMax[ch]);
 }

@@ -12,7 +12,6 @@
 
 #include "ImageService/Dxt/DxtBlock.h"
 #include "ImageService/Dxt/Palette.h"
-#include "ImageService/Dxt/Refine.h"
 
 namespace ImageService::Dxt::detail {
 
