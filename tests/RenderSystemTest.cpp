@@ -3,22 +3,17 @@
 #include <cmath>
 #include <cstring>
 
-#include "ImageService/TestSeams.h"
 #include "ImageService/Win32.h"
 #include "RenderSystem.h"
 #include "support/LogCapture.h"
+#include "support/Textures.h"
 
 namespace {
 
 using namespace ImageService;
 
-class RenderSystemTest : public ::testing::Test {
+class RenderSystemTest : public LeakCheckedTest {
 protected:
-    void TearDown() override {
-        TestSeams::clearFaults();
-        EXPECT_EQ(TestSeams::liveObjectCount(), liveAtStart);
-    }
-    std::size_t liveAtStart = TestSeams::liveObjectCount();
     HWND window = GetForegroundWindow();
 };
 

@@ -28,10 +28,7 @@ std::vector<std::uint8_t> pixelBytes(D3DFORMAT format, const std::uint8_t* rgba,
     }
 }
 
-class ConversionTest : public ::testing::Test {
-protected:
-    void TearDown() override { TestSeams::clearFaults(); }
-};
+class ConversionTest : public LeakCheckedTest {};
 
 TEST_F(ConversionTest, EveryUncompressedPairMovesTheBytesItShould) {
     constexpr D3DFORMAT kFormats[] = {D3DFMT_R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_A8B8G8R8};
@@ -135,12 +132,6 @@ TEST_F(ConversionTest, RefusesWhatItCannotDoAndLeavesTheDestination) {
     EXPECT_EQ(load(to, nullptr, nullptr, from, nullptr, nullptr), D3D_OK);
 }
 
-}  // namespace
-}  // namespace ImageService
-
-namespace ImageService {
-namespace {
-
 // The PNG with its (single) image data chunk cut to half, CRC mended: it fails in the middle of
 // its rows, not at the header checks.
 std::string withImageDataCut(const std::string& png) {
@@ -160,43 +151,45 @@ std::string withImageDataCut(const std::string& png) {
 // A file loaded right after a block texture of its size was made is compressed while it decodes;
 // the conversion then hands over those blocks, which must be exactly what converting gives, and
 // only while the pixels are as decoded.
-TEST(CompressAhead, BlocksMadeWhileAFileDecodesAreTheConversionsUntilThePixelsChange) {
-    const std::size_t live = TestSeams::liveObjectCount();
+class CompressAhead : public LeakCheckedDeviceTest {};
+
+TEST_F(CompressAhead, BlocksMadeWhileAFileDecodesAreTheConversionsUntilThePixelsChange) {
     TempFolder folder;
     const std::string path = folder / "tall.png", cut = folder / "cut.png";
     const Rgba image = Rgba::pattern(64, 1024, true);  // enough bands to be worth other cores
     writePng(path, image);
     writeFile(cut, withImageDataCut(readFile(path)));
-    {
-        TestDevice device;
-        for (D3DFORMAT format : {D3DFMT_DXT1, D3DFMT_DXT3}) {
-            for (bool written : {false, true}) {
-                IDirect3DTexture9 *made = nullptr, *loaded = nullptr;
-                ASSERT_EQ(D3DXCreateTexture(device.device, 64, 1024, 1, 0, format, D3DPOOL_MANAGED, &made), D3D_OK);
-                TextureRef blocks(made);
-                ASSERT_EQ(D3DXCreateTextureFromFileW(device.device, widen(path).c_str(), &loaded), D3D_OK);
-                TextureRef source(loaded);
-                if (written) {
-                    D3DLOCKED_RECT locked;
-                    ASSERT_EQ(source->LockRect(0, &locked, nullptr, 0), D3D_OK);
-                    std::memset(static_cast<std::uint8_t*>(locked.pBits) + 4096, 90, 4096);
-                    source->UnlockRect(0);
-                }
-                TextureRef expected = makeTexture(64, 1024, format);
-                ASSERT_TRUE(convertLevel(source->format(), source->levelBytes(0), format, expected->levelBytes(0),
-                                         64, 1024, 0));
-                ASSERT_EQ(convert(blocks.get(), source.get()), D3D_OK);
-                EXPECT_EQ(bytesOf(blocks.get()), bytesOf(expected.get())) << format << (written ? " written" : "");
+    for (D3DFORMAT format : {D3DFMT_DXT1, D3DFMT_DXT3}) {
+        // Made through the device, as the tool does, so that the next file load compresses ahead.
+        auto blockTexture = [&] {
+            IDirect3DTexture9* made = nullptr;
+            EXPECT_EQ(D3DXCreateTexture(d.device, 64, 1024, 1, 0, format, D3DPOOL_MANAGED, &made), D3D_OK);
+            return TextureRef(made);
+        };
+        for (bool written : {false, true}) {
+            TextureRef blocks = blockTexture();
+            IDirect3DTexture9* loaded = nullptr;
+            ASSERT_EQ(D3DXCreateTextureFromFileW(d.device, widen(path).c_str(), &loaded), D3D_OK);
+            TextureRef source(loaded);
+            if (written) {
+                D3DLOCKED_RECT locked;
+                ASSERT_EQ(source->LockRect(0, &locked, nullptr, 0), D3D_OK);
+                std::memset(static_cast<std::uint8_t*>(locked.pBits) + 4096, 90, 4096);
+                source->UnlockRect(0);
             }
-            // A file that fails halfway stops the compression begun on its rows.
-            IDirect3DTexture9 *made = nullptr, *loaded = nullptr;
-            ASSERT_EQ(D3DXCreateTexture(device.device, 64, 1024, 1, 0, format, D3DPOOL_MANAGED, &made), D3D_OK);
-            TextureRef blocks(made);
-            EXPECT_NE(D3DXCreateTextureFromFileW(device.device, widen(cut).c_str(), &loaded), D3D_OK);
-            EXPECT_EQ(loaded, nullptr);
+            TextureRef expected = makeTexture(64, 1024, format);
+            ASSERT_TRUE(convertLevel(source->format(), source->levelBytes(0), format, expected->levelBytes(0),
+                                     64, 1024, 0));
+            ASSERT_EQ(convert(blocks.get(), source.get()), D3D_OK);
+            EXPECT_EQ(bytesOf(blocks.get()), bytesOf(expected.get()))
+                << format << (written ? " written" : "");
         }
+        // A file that fails halfway stops the compression begun on its rows.
+        TextureRef blocks = blockTexture();
+        IDirect3DTexture9* loaded = nullptr;
+        EXPECT_NE(D3DXCreateTextureFromFileW(d.device, widen(cut).c_str(), &loaded), D3D_OK);
+        EXPECT_EQ(loaded, nullptr);
     }
-    EXPECT_EQ(TestSeams::liveObjectCount(), live);
 }
 
 }  // namespace

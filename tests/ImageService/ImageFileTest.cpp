@@ -48,13 +48,8 @@ struct Image {
     std::string reason;  // what a refusal noted for the user
 };
 
-class ImageFileTest : public ::testing::Test {
+class ImageFileTest : public LeakCheckedDeviceTest {
 protected:
-    void TearDown() override {
-        TestSeams::clearFaults();
-        EXPECT_EQ(TestSeams::liveObjectCount(), liveAtStart);
-    }
-
     // Loads through both entry points and checks what must hold for any file: a refusal leaves no
     // texture and nothing alive, and a loaded texture has the size the header promised.
     Image load(const std::string& path) {
@@ -102,9 +97,7 @@ protected:
         EXPECT_TRUE(image.pixels == reference.pixels) << path << " differs from " << referencePath;
     }
 
-    TestDevice d;
     TempFolder folder;
-    std::size_t liveAtStart = TestSeams::liveObjectCount();
 };
 
 TEST_F(ImageFileTest, PngSuiteDecodesValidFilesExactlyAndRefusesCorruptOnes) {
@@ -460,7 +453,8 @@ TEST_F(ImageFileTest, ContentDecidesTheFormatAndHeaderInfoDescribesIt) {
 // it still reports its first length until a read finds the end.
 class ShrinkingSource : public Decode::Source {
 public:
-    explicit ShrinkingSource(const std::string& bytes) : Source(bytes.size()), end(bytes.size()), bytes(bytes) {}
+    explicit ShrinkingSource(const std::string& bytes)
+        : Source(bytes.size()), end(bytes.size()), bytes(bytes) {}
     std::size_t end;
 
 protected:
@@ -519,7 +513,8 @@ TEST_F(ImageFileTest, EveryTruncatedPrefixOfAValidFileIsRefused) {
             ShrinkingSource file(whole);
             Decode::ImageHeader header;
             ASSERT_EQ(probe(file, &header), D3D_OK);
-            std::vector<std::uint8_t> pixels(*levelByteSize(header.textureFormat, header.width, header.height));
+            std::vector<std::uint8_t> pixels(
+                *levelByteSize(header.textureFormat, header.width, header.height));
             file.end = length;
             EXPECT_TRUE(FAILED(decode(file, header, Decode::Destination{pixels.data(), pixels.size()})));
             FailureReason::clear();

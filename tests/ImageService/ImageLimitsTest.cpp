@@ -28,9 +28,10 @@ HRESULT infoOf(const std::string& path, D3DXIMAGE_INFO* info) {
 // Header reads report the size the file declares, even one the service cannot hold, so that the
 // caller can name it; loading refuses such a size, and a header that promises more than the file
 // holds, before any pixel buffer exists: a few bytes must never make the tool ask for gigabytes.
-TEST(ImageLimits, HeadersTellTheTrueSizeAndLoadingRefusesWhatCannotBeHeld) {
+class ImageLimits : public LeakCheckedDeviceTest {};
+
+TEST_F(ImageLimits, HeadersTellTheTrueSizeAndLoadingRefusesWhatCannotBeHeld) {
     TempFolder folder;
-    TestDevice d;
     Rgba wide = Rgba::pattern(20000, 4), tall = Rgba::pattern(4, 16385), small = Rgba::pattern(8, 8);
     writePng(folder / "wide.png", wide);
     writeBmp(folder / "wide.bmp", wide);
@@ -73,7 +74,6 @@ TEST(ImageLimits, HeadersTellTheTrueSizeAndLoadingRefusesWhatCannotBeHeld) {
         if (c.patch)
             c.patch(bytes);
         writeFile(folder / "file", bytes);
-        std::size_t live = TestSeams::liveObjectCount();
         D3DXIMAGE_INFO info{};
         HRESULT header = infoOf(folder / "file", &info);
         EXPECT_EQ(SUCCEEDED(header), c.width != 0) << c.name;
@@ -86,7 +86,7 @@ TEST(ImageLimits, HeadersTellTheTrueSizeAndLoadingRefusesWhatCannotBeHeld) {
             << c.name;
         const std::string reason = FailureReason::take();
         EXPECT_NE(reason.find(c.reason), std::string::npos) << c.name << ": " << reason;
-        EXPECT_EQ(TestSeams::liveObjectCount(), live);
+        EXPECT_EQ(TestSeams::liveObjectCount(), liveAtStart) << c.name;
     }
 }
 

@@ -11,10 +11,7 @@
 namespace ImageService {
 namespace {
 
-class MipFilterTest : public ::testing::Test {
-protected:
-    void TearDown() override { TestSeams::clearFaults(); }
-};
+class MipFilterTest : public LeakCheckedTest {};
 
 TEST_F(MipFilterTest, SmallImagesGetTheirRoundedMeans) {
     // Channel sums 10, 2, 2, 45: means 2.5, 0.5, 0.5 and 11.25 round to 3, 1, 1 and 11.

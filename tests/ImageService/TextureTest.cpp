@@ -7,14 +7,7 @@
 namespace ImageService {
 namespace {
 
-class TextureTest : public ::testing::Test {
-protected:
-    void TearDown() override {
-        TestSeams::clearFaults();
-        EXPECT_EQ(TestSeams::liveObjectCount(), liveAtStart);
-    }
-    std::size_t liveAtStart = TestSeams::liveObjectCount();
-};
+class TextureTest : public LeakCheckedTest {};
 
 TEST_F(TextureTest, LocksGivePackedRowsForEveryFormat) {
     struct Case {

@@ -14,20 +14,14 @@ namespace {
 
 using namespace ImageService;
 
-class ArchiveTest : public ::testing::Test {
+class ArchiveTest : public LeakCheckedDeviceTest {
 protected:
-    void TearDown() override {
-        TestSeams::clearFaults();
-        EXPECT_EQ(TestSeams::liveObjectCount(), liveWithDevice);
-    }
     bool add(TXD::TXDArchive& archive, const std::string& image, TXD::TextureFormat format, bool mips = false,
              const std::string& alpha = "", const std::string& alphaName = "") {
         return archive.addTexture(d.device, folder / image, "tex", format, mips,
                                   alpha.empty() ? "" : folder / alpha, alphaName);
     }
 
-    TestDevice d;
-    std::size_t liveWithDevice = TestSeams::liveObjectCount();
     TempFolder folder;
 };
 

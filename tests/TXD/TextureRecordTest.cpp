@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "ImageService/TestSeams.h"
 #include "TXD/TXDArchive.h"
 #include "TXD/TextureRecord.h"
 #include "support/Textures.h"
@@ -27,8 +26,9 @@ TEST(TextureRecord, HashFoldsCaseAndSlashes) {
     EXPECT_EQ(record.maskNameHash, 0xCADBBE3Du);
 }
 
-TEST(TextureRecord, CopiesLeaveReferenceCountsAlone) {
-    const std::size_t before = ImageService::TestSeams::liveObjectCount();
+class TextureOwnership : public LeakCheckedTest {};
+
+TEST_F(TextureOwnership, RecordCopiesLeaveReferenceCountsAlone) {
     IDirect3DTexture9* texture = makeTexture(4, 4, ImageService::D3DFMT_DXT1).release();
     {
         TXD::TextureRecord record;
@@ -41,11 +41,9 @@ TEST(TextureRecord, CopiesLeaveReferenceCountsAlone) {
     EXPECT_EQ(texture->AddRef(), 2u);  // still exactly the one reference we made, plus this one
     texture->Release();
     texture->Release();
-    EXPECT_EQ(ImageService::TestSeams::liveObjectCount(), before);
 }
 
-TEST(TXDArchive, DestructionReleasesEveryTextureOnce) {
-    const std::size_t before = ImageService::TestSeams::liveObjectCount();
+TEST_F(TextureOwnership, ArchiveDestructionReleasesEveryTextureOnce) {
     std::vector<IDirect3DTexture9*> made;
     {
         TXD::TXDArchive archive;
@@ -67,7 +65,6 @@ TEST(TXDArchive, DestructionReleasesEveryTextureOnce) {
     }
     for (IDirect3DTexture9* texture : made)
         EXPECT_EQ(texture->Release(), 0u);
-    EXPECT_EQ(ImageService::TestSeams::liveObjectCount(), before);
 }
 
 }  // namespace

@@ -75,6 +75,23 @@ struct TestDevice {
     ImageService::IDirect3DDevice9* device = nullptr;
 };
 
+// A test of the image service: faults injected by the test end with it, and it leaves no object alive.
+class LeakCheckedTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        ImageService::TestSeams::clearFaults();
+        EXPECT_EQ(ImageService::TestSeams::liveObjectCount(), liveAtStart);
+    }
+    std::size_t liveAtStart = ImageService::TestSeams::liveObjectCount();
+};
+
+// The same with a device, which lives as long as the test and so counts as alive at its start.
+class LeakCheckedDeviceTest : public LeakCheckedTest {
+protected:
+    LeakCheckedDeviceTest() { liveAtStart = ImageService::TestSeams::liveObjectCount(); }
+    TestDevice d;
+};
+
 // The image as the service reads it, or an empty one when it refuses.
 inline Rgba loadImage(ImageService::IDirect3DDevice9* device, const std::string& path) {
     ImageService::IDirect3DTexture9* texture = nullptr;
