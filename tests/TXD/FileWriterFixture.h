@@ -25,8 +25,9 @@ protected:
     void TearDown() override { ImageService::TestSeams::clearFaults(); }
 
     // Saves, parses and returns the archive written at `position`.
-    ArchiveReader::Archive saveAndParse(std::int32_t position = 0) {
-        EXPECT_TRUE(archive.saveFile(path, position));
+    ArchiveReader::Archive saveAndParse(std::int32_t position = 0) { return saveAndParse(archive, position); }
+    ArchiveReader::Archive saveAndParse(TXD::TXDArchive& from, std::int32_t position = 0) {
+        EXPECT_TRUE(from.saveFile(path, position));
         bytes = ArchiveReader::readFile(path);
         ArchiveReader::Archive parsed;
         EXPECT_EQ(ArchiveReader::parse(bytes, static_cast<std::size_t>(position), parsed), "");

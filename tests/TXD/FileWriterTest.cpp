@@ -79,45 +79,70 @@ TEST_F(FileWriterTest, EmptyArchiveIsFortyBytes) {
               "03 00 00 00 00 00 00 00 FF FF 02 0C");
 }
 
-TEST_F(FileWriterTest, CompressedLevelSizesAndPlatform9Fields) {
-    archive.version = TXD::TXDArchive::kPlatform9Version;
-    archive.appendTexture(dxtRecord("dxt3", 256, 256, 3));
-    archive.appendTexture(dxtRecord("chain", 256, 64, 1, 9));
-    archive.appendTexture(dxtRecord("small1", 2, 2, 1));
-    archive.appendTexture(dxtRecord("small3", 2, 2, 3));
-    ArchiveReader::Archive parsed = saveAndParse();
-    ASSERT_EQ(parsed.textures.size(), 4u);
-
-    const ArchiveReader::Texture& dxt3 = parsed.textures[0];
-    EXPECT_EQ(hexAt(bytes, dxt3.headerOffset + 76, 4), "44 58 54 33");
-    EXPECT_EQ(dxt3.flags, 9);
-    EXPECT_EQ(dxt3.rasterFormat, 0x300u);
-    ASSERT_EQ(dxt3.levels.size(), 1u);
-    EXPECT_EQ(dxt3.levels[0].size(), 65536u);
-
-    const ArchiveReader::Texture& chain = parsed.textures[1];
-    EXPECT_EQ(chain.levelCount, 9);
-    const std::size_t expected[] = {8192, 2048, 512, 128, 32, 16, 8, 8, 8};
-    ASSERT_EQ(chain.levels.size(), 9u);
-    for (unsigned level = 0; level < 9; ++level) {
-        EXPECT_EQ(chain.levels[level].size(), expected[level]) << "level " << level;
-        EXPECT_EQ(chain.levels[level], bytesOf(archive.getTexture(1).texture, level)) << "level " << level;
+// Every record kind in both header layouts: its format code and flags, and each level it stores. DXT
+// records keep their whole chain; the others only level 0, whatever their level count says.
+TEST_F(FileWriterTest, EachRecordKindStoresItsFormatFlagsAndLevels) {
+    const std::uint32_t nine = TXD::TXDArchive::kPlatform9Version, eight = TXD::TXDArchive::kDefaultVersion;
+    const std::uint32_t dxt1 = 0x31545844, dxt3 = 0x33545844;  // "DXT1" and "DXT3" as stored
+    TXD::TextureRecord indexed = makeRecord("pal", D3DFMT_A8R8G8B8, 0x2500, 8, 4, 2, 3);
+    // Colours held B, G, R, A: red-ish, then green-ish, repeated.
+    const std::uint8_t colours[2][4] = {{0x01, 0x02, 0xF0, 0x80}, {0x03, 0xE0, 0x04, 0xFF}};
+    for (int p = 0; p < 8; ++p)
+        std::copy_n(colours[p % 3 == 1], 4, indexed.texture->levelBytes(0) + p * 4);
+    struct Case {
+        std::uint32_t version;
+        TXD::TextureRecord record;
+        std::uint32_t formatCode;
+        std::uint8_t flags;
+        std::vector<std::size_t> levelSizes;
+    };
+    const Case cases[] = {
+        {nine, dxtRecord("dxt3", 256, 256, 3), dxt3, 9, {65536}},
+        {nine, dxtRecord("chain", 256, 64, 1, 9), dxt1, 8, {8192, 2048, 512, 128, 32, 16, 8, 8, 8}},
+        {nine, dxtRecord("small1", 2, 2, 1), dxt1, 8, {8}},
+        {nine, dxtRecord("small3", 2, 2, 3), dxt3, 9, {16}},
+        {nine, makeRecord("argb", D3DFMT_A8R8G8B8, 0x500, 32, 4, 2), 21, 1, {32}},
+        {nine, makeRecord("xrgb", D3DFMT_X8R8G8B8, 0x600, 32, 8, 4, 3), 22, 0, {128}},
+        {nine, indexed, 41, 1, {8}},
+        // The earlier layout: the compression where the later one has a FourCC, alpha in the flags.
+        {eight, dxtRecord("plain", 4, 4, 1), 0, 1, {8}},
+        {eight, dxtRecord("alpha", 4, 4, 3), 1, 3, {16}},
+    };
+    for (const std::uint32_t version : {nine, eight}) {
+        TXD::TXDArchive layout;
+        layout.version = version;
+        std::vector<const Case*> rows;
+        for (const Case& c : cases) {
+            if (c.version == version) {
+                layout.appendTexture(c.record);
+                rows.push_back(&c);
+            }
+        }
+        const ArchiveReader::Archive parsed = saveAndParse(layout);
+        EXPECT_EQ(parsed.stamp, version);
+        ASSERT_EQ(parsed.textures.size(), rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const ArchiveReader::Texture& texture = parsed.textures[i];
+            const Case& c = *rows[i];
+            SCOPED_TRACE(c.record.name);
+            EXPECT_EQ(std::make_tuple(texture.platform, texture.formatCode, texture.flags,
+                                      texture.rasterFormat, texture.levelCount),
+                      std::make_tuple(version == nine ? 9u : 8u, c.formatCode, c.flags, c.record.rasterFormat,
+                                      c.record.mipLevels));
+            ASSERT_EQ(texture.levels.size(), c.levelSizes.size());
+            if (c.record.depth == 8) {  // indices to the colours in order of first appearance
+                EXPECT_EQ(hexAt(texture.palette, 0, 8), "F0 02 01 80 04 E0 03 FF");
+                EXPECT_EQ(Bytes(texture.palette.begin() + 8, texture.palette.end()), Bytes(1016, 0));
+                EXPECT_EQ(texture.levels, std::vector<Bytes>{Bytes({0, 1, 0, 0, 1, 0, 0, 1})});
+                continue;
+            }
+            for (std::size_t level = 0; level < texture.levels.size(); ++level) {
+                EXPECT_EQ(texture.levels[level].size(), c.levelSizes[level]) << "level " << level;
+                EXPECT_EQ(texture.levels[level], bytesOf(c.record.texture, unsigned(level)))
+                    << "level " << level;
+            }
+        }
     }
-    EXPECT_EQ(parsed.textures[2].levels[0].size(), 8u);
-    EXPECT_EQ(parsed.textures[3].levels[0].size(), 16u);
-}
-
-TEST_F(FileWriterTest, Platform8HeaderUsesAlphaAndRawCompression) {
-    archive.appendTexture(dxtRecord("plain", 4, 4, 1));
-    archive.appendTexture(dxtRecord("alpha", 4, 4, 3));
-    ArchiveReader::Archive parsed = saveAndParse();
-    ASSERT_EQ(parsed.textures.size(), 2u);
-    EXPECT_EQ(parsed.stamp, TXD::TXDArchive::kDefaultVersion);
-    EXPECT_EQ(parsed.textures[0].platform, 8u);
-    EXPECT_EQ(parsed.textures[0].formatCode, 0u);  // offset 76
-    EXPECT_EQ(parsed.textures[0].flags, 1);        // offset 87
-    EXPECT_EQ(parsed.textures[1].formatCode, 1u);
-    EXPECT_EQ(parsed.textures[1].flags, 3);
 }
 
 TEST_F(FileWriterTest, HeaderFieldsNamesAndExcludedRecords) {
@@ -186,39 +211,6 @@ TEST_F(FileWriterTest, ReadOnlyArchiveLeavesTheFileAlone) {
     EXPECT_EQ(log.errors(), std::vector<std::string>{saveError("152) - Save canceled, file is read only, use "
                                                                "\"turnOffReadOnly()\" to set file attributes",
                                                                "")});
-}
-
-TEST_F(FileWriterTest, ThirtyTwoAndEightBitRecords) {
-    archive.version = TXD::TXDArchive::kPlatform9Version;
-    archive.appendTexture(makeRecord("argb", D3DFMT_A8R8G8B8, 0x500, 32, 4, 2));
-    archive.appendTexture(makeRecord("xrgb", D3DFMT_X8R8G8B8, 0x600, 32, 8, 4, 3));
-    TXD::TextureRecord indexed = makeRecord("pal", D3DFMT_A8R8G8B8, 0x2500, 8, 4, 2, 3);
-    // Colours held B, G, R, A: red-ish, then green-ish, repeated.
-    const std::uint8_t colours[2][4] = {{0x01, 0x02, 0xF0, 0x80}, {0x03, 0xE0, 0x04, 0xFF}};
-    for (int p = 0; p < 8; ++p)
-        std::copy_n(colours[p % 3 == 1], 4, indexed.texture->levelBytes(0) + p * 4);
-    archive.appendTexture(indexed);
-    ArchiveReader::Archive parsed = saveAndParse();
-    ASSERT_EQ(parsed.textures.size(), 3u);
-
-    EXPECT_EQ(parsed.textures[0].formatCode, 21u);
-    EXPECT_EQ(parsed.textures[0].flags, 1);
-    EXPECT_EQ(parsed.textures[0].structSize, 88u + 4 + 4 * 2 * 4);
-    EXPECT_EQ(parsed.textures[0].levels.at(0), bytesOf(archive.getTexture(0).texture, 0));
-    // Only level 0, whatever the level count says.
-    EXPECT_EQ(parsed.textures[1].formatCode, 22u);
-    EXPECT_EQ(parsed.textures[1].flags, 0);
-    EXPECT_EQ(parsed.textures[1].levelCount, 3);
-    ASSERT_EQ(parsed.textures[1].levels.size(), 1u);
-    EXPECT_EQ(parsed.textures[1].levels[0], bytesOf(archive.getTexture(1).texture, 0));
-
-    const ArchiveReader::Texture& texture = parsed.textures[2];
-    EXPECT_EQ(texture.formatCode, 41u);
-    EXPECT_EQ(texture.flags, 1);
-    EXPECT_EQ(texture.structSize, 88u + 1028 + 8);
-    EXPECT_EQ(hexAt(texture.palette, 0, 8), "F0 02 01 80 04 E0 03 FF");
-    EXPECT_EQ(Bytes(texture.palette.begin() + 8, texture.palette.end()), Bytes(1016, 0));
-    EXPECT_EQ(texture.levels, std::vector<Bytes>{Bytes({0, 1, 0, 0, 1, 0, 0, 1})});
 }
 
 TEST_F(FileWriterTest, ThreeByteLevelIsNeverReadPastItsEnd) {
