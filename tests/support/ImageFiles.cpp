@@ -14,13 +14,28 @@
 
 namespace {
 
-void put16(std::string& out, std::uint32_t v) {
-    out.push_back(static_cast<char>(v & 0xFF));
-    out.push_back(static_cast<char>((v >> 8) & 0xFF));
+// Appends the low `bytes` bytes of `value`, least significant first.
+void put(std::string& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i, value >>= 8)
+        out.push_back(static_cast<char>(value & 0xFF));
 }
-void put32(std::string& out, std::uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
+
+// The file and info headers of an uncompressed, bottom-up BMP; the pixels start right after them.
+std::string bmpHeaders(std::uint32_t width, std::uint32_t height, int bitsPerPixel, std::uint64_t pixelBytes,
+                       std::uint64_t statedPixelBytes) {
+    std::string out = "BM";
+    put(out, 54 + pixelBytes, 4);
+    put(out, 0, 4);
+    put(out, 54, 4);
+    put(out, 40, 4);
+    put(out, width, 4);
+    put(out, height, 4);
+    put(out, 1, 2);  // planes
+    put(out, std::uint64_t(bitsPerPixel), 2);
+    put(out, 0, 4);  // no compression
+    put(out, statedPixelBytes, 4);
+    put(out, 0, 16);  // resolution and palette counts
+    return out;
 }
 
 }  // namespace
@@ -78,17 +93,7 @@ void writePng(const std::string& path, const Rgba& image, bool withAlpha) {
 
 void writeBmp(const std::string& path, const Rgba& image) {
     std::uint32_t rowSize = (image.width * 3 + 3) & ~3u;
-    std::string out = "BM";
-    put32(out, 54 + rowSize * image.height);
-    put32(out, 0);
-    put32(out, 54);
-    put32(out, 40);
-    put32(out, image.width);
-    put32(out, image.height);
-    put16(out, 1);
-    put16(out, 24);
-    for (int i = 0; i < 6; ++i)
-        put32(out, 0);
+    std::string out = bmpHeaders(image.width, image.height, 24, rowSize * image.height, 0);
     for (std::uint32_t y = image.height; y-- > 0;) {
         std::string row;
         for (std::uint32_t x = 0; x < image.width; ++x) {
@@ -104,10 +109,9 @@ void writeBmp(const std::string& path, const Rgba& image) {
 void writeTga(const std::string& path, const Rgba& image) {
     std::string out(12, '\0');
     out[2] = 2;  // uncompressed true colour
-    put16(out, image.width);
-    put16(out, image.height);
-    out.push_back(32);
-    out.push_back(0x28);  // 8 alpha bits, top-left origin
+    put(out, image.width, 2);
+    put(out, image.height, 2);
+    out += {32, 0x28};  // 8 alpha bits, top-left origin
     for (std::size_t i = 0; i < image.pixels.size(); i += 4) {
         out += {static_cast<char>(image.pixels[i + 2]), static_cast<char>(image.pixels[i + 1]),
                 static_cast<char>(image.pixels[i]), static_cast<char>(image.pixels[i + 3])};
@@ -260,23 +264,7 @@ void writeFlatPng(const std::string& path, std::uint32_t width, std::uint32_t he
 
 void writeBlackBmp(const std::string& path, std::uint32_t width, std::uint32_t height) {
     const std::uint64_t pixelBytes = std::uint64_t{width} * height * 4;
-    std::string header = "BM";
-    auto put = [&header](std::uint64_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            header.push_back(static_cast<char>(value >> (8 * i)));
-    };
-    put(54 + pixelBytes, 4);
-    put(0, 4);
-    put(54, 4);  // pixels start after the two headers
-    put(40, 4);
-    put(width, 4);
-    put(height, 4);
-    put(1, 2);   // planes
-    put(32, 2);  // bits per pixel, uncompressed
-    put(0, 4);
-    put(pixelBytes, 4);
-    put(0, 16);  // resolution and palette counts
-    writeFile(path, header);
+    writeFile(path, bmpHeaders(width, height, 32, pixelBytes, pixelBytes));
     std::filesystem::resize_file(path, 54 + pixelBytes);
 }
 
@@ -300,23 +288,20 @@ void writeProgressiveJpegBomb(const std::string& path, std::uint32_t width, std:
 void writeDxt1Dds(const std::string& path, std::uint32_t width, std::uint32_t height,
                   const std::vector<std::uint8_t>& blocks) {
     std::string out = "DDS ";
-    put32(out, 124);
-    put32(out, 0x1 | 0x2 | 0x4 | 0x1000 | 0x80000);  // caps, height, width, pixel format, linear size
-    put32(out, height);
-    put32(out, width);
-    put32(out, static_cast<std::uint32_t>(blocks.size()));
-    put32(out, 0);
-    put32(out, 1);
-    for (int i = 0; i < 11; ++i)
-        put32(out, 0);
-    put32(out, 32);
-    put32(out, 0x4);  // FourCC
+    put(out, 124, 4);
+    put(out, 0x1 | 0x2 | 0x4 | 0x1000 | 0x80000, 4);  // caps, height, width, pixel format, linear size
+    put(out, height, 4);
+    put(out, width, 4);
+    put(out, blocks.size(), 4);
+    put(out, 0, 4);    // depth
+    put(out, 1, 4);    // levels
+    put(out, 0, 44);   // reserved
+    put(out, 32, 4);   // pixel format size
+    put(out, 0x4, 4);  // FourCC
     out += "DXT1";
-    for (int i = 0; i < 5; ++i)
-        put32(out, 0);
-    put32(out, 0x1000);
-    for (int i = 0; i < 4; ++i)
-        put32(out, 0);
+    put(out, 0, 20);      // bit count and masks
+    put(out, 0x1000, 4);  // a texture
+    put(out, 0, 16);
     out.append(reinterpret_cast<const char*>(blocks.data()), blocks.size());
     writeFile(path, out);
 }

@@ -44,9 +44,9 @@ void writeDxt1Dds(const std::string& path, std::uint32_t width, std::uint32_t he
 // Empty when the file does not decode.
 Rgba readPng(const std::string& path);
 
-// Mean-squared-error PSNR over R, G, B (and A when asked). With `skipClear`, pixels whose alpha in
-// `original` is below 128 do not count: DXT1 stores them as transparent black.
 // CRC-32 of bytes[from, from + count), as PNG chunks carry it.
 std::uint32_t pngCrc(const std::string& bytes, std::size_t from, std::size_t count);
 
+// Mean-squared-error PSNR over R, G, B (and A when asked). With `skipClear`, pixels whose alpha in
+// `original` is below 128 do not count: DXT1 stores them as transparent black.
 double psnr(const Rgba& original, const Rgba& decoded, bool withAlpha = false, bool skipClear = false);
