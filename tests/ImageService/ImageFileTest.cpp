@@ -468,25 +468,14 @@ private:
     const std::string& bytes;
 };
 
-// A probe and its decoder, by the test file's extension.
-std::pair<HRESULT (*)(Decode::Source&, Decode::ImageHeader*),
-          HRESULT (*)(Decode::Source&, const Decode::ImageHeader&, Decode::Destination)>
-decoderFor(const std::string& path) {
-    const std::string extension = std::filesystem::path(path).extension().string();
-    if (extension == ".png")
-        return {Decode::probePng, Decode::decodePng};
-    if (extension == ".bmp")
-        return {Decode::probeBmp, Decode::decodeBmp};
-    if (extension == ".tga")
-        return {Decode::probeTga, Decode::decodeTga};
-    if (extension == ".dds")
-        return {Decode::probeDds, Decode::decodeDds};
-    if (extension == ".jpg")
-        return {Decode::probeJpeg, Decode::decodeJpeg};
-    if (extension == ".hdr")
-        return {Decode::probeHdr, Decode::decodeHdr};
-    return {Decode::probePnm, Decode::decodePnm};
-}
+// The probe and the decoder of each test file's extension.
+using Probe = HRESULT (*)(Decode::Source&, Decode::ImageHeader*);
+using Decoder = HRESULT (*)(Decode::Source&, const Decode::ImageHeader&, Decode::Destination);
+const std::map<std::string, std::pair<Probe, Decoder>> kDecoders = {
+    {".png", {Decode::probePng, Decode::decodePng}},   {".bmp", {Decode::probeBmp, Decode::decodeBmp}},
+    {".tga", {Decode::probeTga, Decode::decodeTga}},   {".dds", {Decode::probeDds, Decode::decodeDds}},
+    {".jpg", {Decode::probeJpeg, Decode::decodeJpeg}}, {".hdr", {Decode::probeHdr, Decode::decodeHdr}},
+    {".ppm", {Decode::probePnm, Decode::decodePnm}},   {".pbm", {Decode::probePnm, Decode::decodePnm}}};
 
 TEST_F(ImageFileTest, EveryTruncatedPrefixOfAValidFileIsRefused) {
     for (const char* source : {"/pngsuite/basn2c08.png", "/pngsuite/basi6a16.png", "/bmpsuite/g/rgb24.bmp",
@@ -509,7 +498,7 @@ TEST_F(ImageFileTest, EveryTruncatedPrefixOfAValidFileIsRefused) {
             SCOPED_TRACE(std::string(source) + " cut to " + std::to_string(length));
             expectRefused(folder / "cut");
             // The same cut made after the probe: the decoder finds it and reads nothing past it.
-            const auto [probe, decode] = decoderFor(source);
+            const auto [probe, decode] = kDecoders.at(std::filesystem::path(source).extension().string());
             ShrinkingSource file(whole);
             Decode::ImageHeader header;
             ASSERT_EQ(probe(file, &header), D3D_OK);
