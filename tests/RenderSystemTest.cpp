@@ -17,11 +17,14 @@ protected:
     HWND window = GetForegroundWindow();
 };
 
-TEST_F(RenderSystemTest, SetsUpTheDeviceAndReleasesEverythingOnceOnShutdown) {
+// Tests run where there is no resources folder: its textures only switch their features off.
+TEST_F(RenderSystemTest, SetsUpTheDeviceWithoutResourcesAndReleasesEverythingOnceOnShutdown) {
     LogCapture capture;
     {
         RenderSystem system(window, 800.0f, 600.0f);
         ASSERT_TRUE(system.deviceCreated);
+        EXPECT_FALSE(system.resourceTextureLoaded);
+        EXPECT_FALSE(system.circleTextureLoaded);
         // A few representative states; the set as a whole is the device's setup, not a contract.
         const auto& states = system.device->renderStates();
         EXPECT_EQ(states.at(D3DRS_ALPHABLENDENABLE), 1u);
@@ -46,14 +49,6 @@ TEST_F(RenderSystemTest, SetsUpTheDeviceAndReleasesEverythingOnceOnShutdown) {
         shutdownLines += line == "RenderSystem::shutDown(227) - Render system shutdown";
     EXPECT_EQ(shutdownLines, 1);
     EXPECT_EQ(capture.info().front(), "RenderSystem::RenderSystem(67) - Render system initialized");
-}
-
-TEST_F(RenderSystemTest, MissingResourceTexturesOnlySwitchTheirFeaturesOff) {
-    LogCapture capture;
-    RenderSystem system(window, 800.0f, 600.0f);  // tests run where there is no resources folder
-    EXPECT_TRUE(system.deviceCreated);
-    EXPECT_FALSE(system.resourceTextureLoaded);
-    EXPECT_FALSE(system.circleTextureLoaded);
     EXPECT_EQ(
         capture.errors(),
         (std::vector<std::string>{
@@ -61,7 +56,6 @@ TEST_F(RenderSystemTest, MissingResourceTexturesOnlySwitchTheirFeaturesOff) {
             "it's in the \"resources\\textures\" folder",
             "RenderSystem::initializeExtras(410) - Unable to load the texture \"Tech_Circle.dds\", please "
             "ensure it's in the \"resources\\textures\" folder"}));
-    system.shutDown();
 }
 
 TEST_F(RenderSystemTest, DeviceFailuresLeaveNoDeviceAndNothingAlive) {
