@@ -1,5 +1,6 @@
 // Our DXT1/DXT3 encoder, decoded by libsquish and held to what the format can do at best: provably
-// optimal solid and two-colour blocks, each format's alpha rule, exact edge blocks, and one answer
+// optimal solid and two-colour blocks, the joint-move shortcut scoring exactly as a full evaluation, each
+// format's alpha rule, exact edge blocks, and one answer
 // however it is entered or threaded. Quality on real textures is measured in BlockCodecCorpusTest.
 #include <gtest/gtest.h>
 #include <squish.h>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "ImageService/Dxt/DxtEncoder.h"
+#include "ImageService/Dxt/Refine.h"
 #include "ImageService/Dxt/SimdLevel.h"
 
 namespace ImageService::Dxt {
@@ -121,6 +123,53 @@ TEST(DxtEncoderOptimal, SolidAndTwoColourBlocksReachTheBestTheFormatAllows) {
         for (int i = 0; i < 16; ++i)
             ASSERT_EQ(255, d1[4 * i + 3]);
     }
+}
+
+// Joint moves are scored from per-channel tables; the search takes them or not on that score, so it
+// must be the error a full evaluation gives, for every move, endpoint and mode, up to the range ends.
+TEST(DxtEncoderSearch, JointMovesScoreExactlyAsAFullEvaluation) {
+    using namespace detail;
+    std::mt19937 rng(5);
+    int checked = 0;
+    int wrong = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        ColourBlock block;
+        for (int i = 0; i < 16; ++i) {
+            block.r[i] = float(rng() % 256), block.g[i] = float(rng() % 256), block.b[i] = float(rng() % 256);
+            block.w[i] = rng() % 8 == 0 ? 0.0f : 1.0f;
+        }
+        const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
+        const F16 w = loadF16(block.w);
+        Endpoints ends;
+        for (int ch = 0; ch < 3; ++ch) {
+            // Every other block near the range ends, where some moves leave it.
+            const int max = kChannelMax[ch];
+            ends.c[0][ch] = trial % 2 ? int(rng() % 2) * max : int(rng() % (max + 1));
+            ends.c[1][ch] = int(rng() % (max + 1));
+        }
+        for (Mode mode : {Mode::Four, Mode::Three}) {
+            for (int end = 0; end < 2; ++end) {
+                JointBase base;
+                buildJointBase(x, ends, end, mode, base);
+                for (const int* move : kJointMoves) {
+                    Endpoints moved = ends;
+                    bool inside = true;
+                    for (int ch = 0; ch < 3; ++ch) {
+                        moved.c[end][ch] += move[ch];
+                        inside &= moved.c[end][ch] >= 0 && moved.c[end][ch] <= kChannelMax[ch];
+                    }
+                    if (!inside || pack565(moved.c[0]) == pack565(moved.c[1])) {
+                        continue;
+                    }
+                    I16 idx;
+                    ++checked;
+                    wrong += jointMoveError(base, w, move) != evaluate(block, moved, mode, &idx).error;
+                }
+            }
+        }
+    }
+    EXPECT_GT(checked, 10000);
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(DxtEncoderAlpha, Dxt1ClearsBelow128AndDxt3RoundsToTheNearestStepAsLibsquish) {

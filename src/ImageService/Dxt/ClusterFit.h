@@ -26,18 +26,28 @@ struct Best {
         code = select(better, c, code);
     }
     // Highest score over the lanes; ties go to the lowest code so the result does not depend on
-    // the vector width.
+    // the vector width. Found by halving the lanes in play: a pass over them one by one branches
+    // unpredictably on every lane.
     int reduce(float* outScore) const {
-        float s = -FLT_MAX;
-        int c = 0;
-        for (int l = 0; l < 8; ++l) {
-            if (score[l] > s || (score[l] == s && code[l] < c)) {
-                s = score[l];
-                c = code[l];
-            }
+        F8 s = score;
+        s = select(__builtin_shufflevector(s, s, 4, 5, 6, 7, 0, 1, 2, 3) > s,
+                   __builtin_shufflevector(s, s, 4, 5, 6, 7, 0, 1, 2, 3), s);
+        s = select(__builtin_shufflevector(s, s, 2, 3, 0, 1, 6, 7, 4, 5) > s,
+                   __builtin_shufflevector(s, s, 2, 3, 0, 1, 6, 7, 4, 5), s);
+        s = select(__builtin_shufflevector(s, s, 1, 0, 3, 2, 5, 4, 7, 6) > s,
+                   __builtin_shufflevector(s, s, 1, 0, 3, 2, 5, 4, 7, 6), s);
+        *outScore = s[0];
+        if (s[0] == -FLT_MAX) {
+            return 0;
         }
-        *outScore = s;
-        return c;
+        I8 c = select(score == s, code, I8{} + 0x7fffffff);
+        c = select(__builtin_shufflevector(c, c, 4, 5, 6, 7, 0, 1, 2, 3) < c,
+                   __builtin_shufflevector(c, c, 4, 5, 6, 7, 0, 1, 2, 3), c);
+        c = select(__builtin_shufflevector(c, c, 2, 3, 0, 1, 6, 7, 4, 5) < c,
+                   __builtin_shufflevector(c, c, 2, 3, 0, 1, 6, 7, 4, 5), c);
+        c = select(__builtin_shufflevector(c, c, 1, 0, 3, 2, 5, 4, 7, 6) < c,
+                   __builtin_shufflevector(c, c, 1, 0, 3, 2, 5, 4, 7, 6), c);
+        return c[0];
     }
 };
 
@@ -323,12 +333,15 @@ DXT_INLINE bool onEdge(int found, int centre, int radius, int n) {
     return (found == centre - radius && found > 0) || (found == centre + radius && found < n);
 }
 
+// Points below the threshold (the sorted projections past n are padded with FLT_MAX), counted in
+// all lanes at once.
 DXT_INLINE int countBelow(const SortedPoints& p, float threshold) {
-    int c = 0;
-    while (c < p.n && p.t[c] < threshold) {
-        ++c;
-    }
-    return c;
+    const I16 below = loadF16(p.t) < F16{} + threshold;
+    I8 c = below.lo + below.hi;
+    c += __builtin_shufflevector(c, c, 4, 5, 6, 7, 0, 1, 2, 3);
+    c += __builtin_shufflevector(c, c, 2, 3, 0, 1, 6, 7, 4, 5);
+    c += __builtin_shufflevector(c, c, 1, 0, 3, 2, 5, 4, 7, 6);
+    return -c[0];
 }
 
 // Best ordered split of the sorted points into the mode's clusters (4: weights 1, 2/3, 1/3, 0;

@@ -25,6 +25,10 @@ namespace {
 // skips about 85% of three-colour refinements.
 constexpr float kThreeColourGate = 1.1f;
 
+// The mean colour as a solid block errs at least by the pixels' spread about their mean, so it is
+// tried only where that spread is below this factor of the error reached so far.
+constexpr float kSolidGate = 1.5f;
+
 DXT_INLINE void writeBlock(const Encoded& e, std::uint8_t* out) {
     out[0] = std::uint8_t(e.c0);
     out[1] = std::uint8_t(e.c0 >> 8);
@@ -54,31 +58,19 @@ DXT_INLINE Encoded encodeSolid(const ColourBlock& block, const int* rgb, bool fo
     return best;
 }
 
-// Principal axis of the points by power iteration on their covariance.
-DXT_INLINE void principalAxis(const float* const* pts, const float* w, int n, float* axis) {
-    float mean[3] = {0, 0, 0};
-    float total = 0.0f;
-    for (int i = 0; i < n; ++i) {
-        total += w[i];
-    }
-    for (int ch = 0; ch < 3; ++ch) {
-        for (int i = 0; i < n; ++i) {
-            mean[ch] += pts[ch][i] * w[i];
-        }
-        mean[ch] /= total;
-    }
-    float cov[6] = {0, 0, 0, 0, 0, 0};  // rr rg rb gg gb bb
-    for (int i = 0; i < n; ++i) {
-        const float dr = pts[0][i] - mean[0];
-        const float dg = pts[1][i] - mean[1];
-        const float db = pts[2][i] - mean[2];
-        cov[0] += w[i] * dr * dr;
-        cov[1] += w[i] * dr * dg;
-        cov[2] += w[i] * dr * db;
-        cov[3] += w[i] * dg * dg;
-        cov[4] += w[i] * dg * db;
-        cov[5] += w[i] * db * db;
-    }
+// Principal axis of the points by power iteration on their covariance. Points and counts are
+// integers and a block has at most 16 pixels, so the covariance is taken exactly, scaled by the
+// squared total count (every product and sum below stays under 2^24), over all sixteen lanes at
+// once (points past n have no weight).
+DXT_INLINE void principalAxis(const float* pr, const float* pg, const float* pb, const float* pw, float* axis) {
+    const F16 w = loadF16(pw);
+    const F16 x[3] = {loadF16(pr), loadF16(pg), loadF16(pb)};
+    const float total = sum16(w);
+    const F16 wx[3] = {w * x[0], w * x[1], w * x[2]};
+    const float sum[3] = {sum16(wx[0]), sum16(wx[1]), sum16(wx[2])};
+    auto moment = [&](int a, int b) { return total * sum16(wx[a] * x[b]) - sum[a] * sum[b]; };
+    const float cov[6] = {moment(0, 0), moment(0, 1), moment(0, 2),
+                          moment(1, 1), moment(1, 2), moment(2, 2)};  // rr rg rb gg gb bb
     // Starting from the row of the widest channel keeps the start off any axis orthogonal to the
     // principal one (a fixed start such as grey fails for hue-only gradients).
     float v[3];
@@ -160,9 +152,8 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
         writeBlock(best, out);
         return;
     }
-    const float* pts[3] = {pr, pg, pb};
     float axis[3];
-    principalAxis(pts, pw, n, axis);
+    principalAxis(pr, pg, pb, pw, axis);
 
     // Rank of each colour along the axis; ties keep first-seen order so the result is deterministic.
     SortedPoints sp;
@@ -194,6 +185,9 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
     alignas(64) int ranks[16];
     std::memcpy(ranks, &rankLo, sizeof rankLo);
     std::memcpy(ranks + 8, &rankHi, sizeof rankHi);
+    for (int i = 0; i < 16; ++i) {
+        sp.t[i] = FLT_MAX;
+    }
     for (int i = 0; i < n; ++i) {
         const int rank = ranks[i];
         sr[rank] = pr[i] * pw[i], sg[rank] = pg[i] * pw[i], sb[rank] = pb[i] * pw[i], sw[rank] = pw[i];
@@ -267,10 +261,15 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
         // Near-flat blocks: the fits above settle on a local minimum a step or two from the mean,
         // which one entry nearest the mean in every channel reaches directly.
         const F16 w = loadF16(block.w);
-        const int sum[3] = {int(sum16(w * loadF16(block.r))), int(sum16(w * loadF16(block.g))),
-                            int(sum16(w * loadF16(block.b)))};
+        const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
+        int sum[3];
+        int spread = 0;  // count times the squared error of the exact mean, an integer below 2^26
         const int count = int(sum16(w));
-        for (int m = 0; m < 2; ++m) {
+        for (int ch = 0; ch < 3; ++ch) {
+            sum[ch] = int(sum16(w * x[ch]));
+            spread += count * int(sum16(w * x[ch] * x[ch])) - sum[ch] * sum[ch];
+        }
+        for (int m = 0; m < 2 && float(spread) < best.error * float(count) * kSolidGate; ++m) {
             const Mode solidMode = m == 0 ? Mode::Four : Mode::Three;
             if (m == 0 ? fourAllowed : allowThree) {
                 I16 idx;

@@ -164,7 +164,7 @@ struct SortedPoints {
     // Entries past n repeat the totals, so that eight-wide loads from any cut stay in bounds.
     alignas(32) float prefix[3][32];
     alignas(32) float weight[32];
-    float t[16];  // sorted projections, for the first guess at the clusters
+    alignas(32) float t[16];  // sorted projections, for the first guess at the clusters; FLT_MAX past n
 };
 
 // Endpoints for a block whose counted pixels are all one colour: per channel, the pair whose

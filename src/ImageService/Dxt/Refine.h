@@ -117,17 +117,17 @@ DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& c
 }
 
 // One channel of the palette a decoder builds from endpoint values q0, q1 (entries past the mode's
-// count are 0).
+// count are 0), with buildPalette's exact division by three.
 DXT_INLINE void paletteChannel(int q0, int q1, int ch, Mode mode, float* v) {
     const int x0 = expandChannel(q0, ch);
     const int x1 = expandChannel(q1, ch);
     v[0] = float(x0);
     v[1] = float(x1);
     if (mode == Mode::Four) {
-        v[2] = float((2 * x0 + x1) / 3);
-        v[3] = float((x0 + 2 * x1) / 3);
+        v[2] = float(((2 * x0 + x1) * 43691) >> 17);
+        v[3] = float(((x0 + 2 * x1) * 43691) >> 17);
     } else {
-        v[2] = float((x0 + x1) / 2);
+        v[2] = float((x0 + x1) >> 1);
         v[3] = 0.0f;
     }
 }
@@ -176,6 +176,58 @@ DXT_INLINE float moveError(const F16* x, const F16& w, const MoveBase& base, int
     return sum16(best * w);
 }
 
+// For joint moves of one endpoint, the other fixed: each pixel's squared distance to the fixed
+// endpoint's entry, which no such move changes, and per channel its squared distance to each other
+// entry for every value the moving endpoint's channel takes (red and blue one step either way,
+// green two). A move then costs three table sums per moving entry instead of a palette rebuild and
+// a full evaluation, with the same exact error.
+inline constexpr int kJointReach[3] = {1, 2, 1};
+
+struct JointBase {
+    F16 fixed;
+    F16 term[3][5][3];  // [channel][offset + reach][moving entry: the endpoint's own, then 2, 3]
+    bool inRange[3][5];
+    int moving;
+};
+
+DXT_INLINE void buildJointBase(const F16* x, const Endpoints& ends, int end, Mode mode, JointBase& base) {
+    base.moving = mode == Mode::Four ? 3 : 2;
+    const int entry[3] = {end, 2, 3};
+    base.fixed = F16{};
+    for (int ch = 0; ch < 3; ++ch) {
+        const F16 dc = x[ch] - float(expandChannel(ends.c[1 - end][ch], ch));
+        base.fixed = base.fixed + dc * dc;
+        for (int d = -kJointReach[ch]; d <= kJointReach[ch]; ++d) {
+            int q[2] = {ends.c[0][ch], ends.c[1][ch]};
+            q[end] += d;
+            base.inRange[ch][d + kJointReach[ch]] = q[end] >= 0 && q[end] <= kChannelMax[ch];
+            if (!base.inRange[ch][d + kJointReach[ch]]) {
+                continue;
+            }
+            float v[4];
+            paletteChannel(q[0], q[1], ch, mode, v);
+            for (int j = 0; j < base.moving; ++j) {
+                const F16 dm = x[ch] - v[entry[j]];
+                base.term[ch][d + kJointReach[ch]][j] = dm * dm;
+            }
+        }
+    }
+}
+
+// The error evaluate gives for the base's endpoints with the moving endpoint moved by `move`, where
+// the moved pair is not equal (a four-colour palette of equal endpoints keeps one entry).
+DXT_INLINE float jointMoveError(const JointBase& base, const F16& w, const int* move) {
+    const F16* r = base.term[0][move[0] + kJointReach[0]];
+    const F16* g = base.term[1][move[1] + kJointReach[1]];
+    const F16* b = base.term[2][move[2] + kJointReach[2]];
+    F16 best = base.fixed;
+    for (int j = 0; j < base.moving; ++j) {
+        const F16 d = r[j] + g[j] + b[j];
+        best = select(d < best, d, best);
+    }
+    return sum16(best * w);
+}
+
 // From real-valued endpoints (0..255 per channel) to the stored block: rounding, then rounds of a
 // quantised least-squares step and single-channel moves, then passes of joint moves, each kept only
 // where it lowers the error.
@@ -199,6 +251,46 @@ DXT_INLINE Start roundedStart(const ColourBlock& block, Mode mode, const float* 
     Start start;
     start.encoded = evaluate(block, rounded(end0, end1), mode, &start.idx);
     return start;
+}
+
+// Passes of joint moves from `best` (indices `idx`), each move kept where it lowers the error.
+// Returns whether any was kept.
+DXT_INLINE bool jointMovePasses(const ColourBlock& block, const F16* x, const F16& w, Mode mode, int passes,
+                                int moves, Encoded& best, I16& idx) {
+    bool moved = false;
+    for (int pass = 0; pass < passes && best.error > 0.0f; ++pass) {
+        const float before = best.error;
+        for (int e = 0; e < 2; ++e) {
+            JointBase base;
+            buildJointBase(x, best.ends, e, mode, base);
+            for (int m = 0; m < moves; ++m) {
+                const int* move = kJointMoves[m];
+                if (!(base.inRange[0][move[0] + kJointReach[0]] & base.inRange[1][move[1] + kJointReach[1]] &
+                      base.inRange[2][move[2] + kJointReach[2]])) {
+                    continue;
+                }
+                Endpoints t = best.ends;
+                for (int ch = 0; ch < 3; ++ch) {
+                    t.c[e][ch] += move[ch];
+                }
+                const bool equal = pack565(t.c[0]) == pack565(t.c[1]);
+                if (equal || jointMoveError(base, w, move) < best.error) {
+                    I16 ti;
+                    const Encoded trial = evaluate(block, t, mode, &ti);
+                    if (trial.error < best.error) {
+                        best = trial;
+                        idx = ti;
+                        moved = true;
+                        buildJointBase(x, best.ends, e, mode, base);
+                    }
+                }
+            }
+        }
+        if (!(best.error < before)) {
+            break;
+        }
+    }
+    return moved;
 }
 
 DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const Start& start, const SearchEffort& effort) {
@@ -250,32 +342,7 @@ DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const Start& star
         }
     }
 
-    for (int pass = 0; pass < effort.jointPasses && best.error > 0.0f; ++pass) {
-        const float before = best.error;
-        for (int e = 0; e < 2; ++e) {
-            for (int m = 0; m < effort.jointMoves; ++m) {
-                const int* move = kJointMoves[m];
-                Endpoints t = best.ends;
-                bool inside = true;
-                for (int ch = 0; ch < 3; ++ch) {
-                    t.c[e][ch] += move[ch];
-                    inside &= t.c[e][ch] >= 0 && t.c[e][ch] <= kChannelMax[ch];
-                }
-                if (!inside) {
-                    continue;
-                }
-                I16 ti;
-                const Encoded trial = evaluate(block, t, mode, &ti);
-                if (trial.error < best.error) {
-                    best = trial;
-                    idx = ti;
-                }
-            }
-        }
-        if (!(best.error < before)) {
-            break;
-        }
-    }
+    jointMovePasses(block, x, w, mode, effort.jointPasses, effort.jointMoves, best, idx);
     best.indices = packIndices(idx, block.transparent);
     return best;
 }
