@@ -3,7 +3,7 @@
 // D3DXLoadSurfaceFromSurface and must keep its RGB PSNR floor (what our encoder gives, less 0.01 dB)
 // and each format's alpha rule exactly. In the same run our encoder is compared with libsquish's: per
 // image it may trail by at most 0.05 dB, DXT1 scored with alpha forced opaque and DXT3 on the images
-// with alpha; the DXT1 mean must reach 40.54 dB (libsquish: 40.20).
+// with alpha; the DXT1 mean must reach 40.55 dB (libsquish: 40.20).
 #include <gtest/gtest.h>
 #include <squish.h>
 
@@ -24,17 +24,17 @@ struct Floor {
 };
 
 constexpr Floor kFloors[] = {
-    {"01_cb_factory", 45.71, 44.28},     {"02_cb_button1", 42.05, 40.98},
-    {"03_cb_cloud03", 48.37, 48.25},     {"04_cb_desert5", 37.57, 37.57},
-    {"05_cb_face01", 42.68, 42.68},      {"06_cb_planet_earth", 35.01, 35.57},
-    {"07_cb_plant", 34.05, 33.91},       {"08_cb_effect03", 43.11, 52.09},
-    {"09_oa_nebulae_ft", 40.70, 40.67},  {"10_oa_plasma1", 43.27, 43.27},
-    {"11_oa_wood01", 31.61, 31.61},      {"12_oa_blocks15", 37.43, 37.43},
-    {"13_oa_rusted", 37.50, 37.50},      {"14_oa_blue_banner", 45.28, 45.26},
-    {"15_oa_nki_forest2", 39.62, 39.62}, {"16_oa_shiny3", 47.65, 47.65},
-    {"17_oa_steel_bev", 38.35, 38.35},   {"18_oa_x_support", 34.87, 36.61},
-    {"19_oa_leafs1", 38.87, 40.55},      {"20_oa_jump_pad02", 35.10, 35.74},
-    {"21_oa_flame1", 42.10, 42.48},      {"22_oa_explosion05", 25.62, 31.56},
+    {"01_cb_factory", 45.72, 44.28},     {"02_cb_button1", 42.05, 40.98},
+    {"03_cb_cloud03", 48.38, 48.26},     {"04_cb_desert5", 37.58, 37.58},
+    {"05_cb_face01", 42.69, 42.68},      {"06_cb_planet_earth", 35.01, 35.58},
+    {"07_cb_plant", 34.05, 33.91},       {"08_cb_effect03", 43.12, 52.09},
+    {"09_oa_nebulae_ft", 40.71, 40.68},  {"10_oa_plasma1", 43.28, 43.28},
+    {"11_oa_wood01", 31.61, 31.61},      {"12_oa_blocks15", 37.44, 37.44},
+    {"13_oa_rusted", 37.51, 37.51},      {"14_oa_blue_banner", 45.29, 45.27},
+    {"15_oa_nki_forest2", 39.62, 39.62}, {"16_oa_shiny3", 47.68, 47.68},
+    {"17_oa_steel_bev", 38.36, 38.36},   {"18_oa_x_support", 34.87, 36.61},
+    {"19_oa_leafs1", 38.87, 40.55},      {"20_oa_jump_pad02", 35.11, 35.75},
+    {"21_oa_flame1", 42.11, 42.48},      {"22_oa_explosion05", 25.62, 31.56},
     {"23_gn_grid_d_2048", 40.55, 40.50}, {"24_gn_truchet_l_4096", 45.76, 45.68},
 };
 
@@ -109,7 +109,7 @@ TEST(BlockCodecCorpusTest, EveryImageKeepsItsFloorAlphaRuleAndLibsquishsQuality)
     }
     const double images = sizeof kFloors / sizeof kFloors[0];
     std::printf("DXT1 mean: ours %.3f dB  libsquish %.3f dB\n", sumOurs / images, sumTheirs / images);
-    EXPECT_GE(sumOurs / images, 40.54);
+    EXPECT_GE(sumOurs / images, 40.55);
     EXPECT_GE(sumOurs, sumTheirs);
 }
 

@@ -281,6 +281,14 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
             }
         }
     }
+    if (effort.winnerJointPasses > 0 && best.error > effort.winnerJointAbove) {
+        const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
+        I16 idx;
+        if (jointMovePasses(block, x, loadF16(block.w), best.mode, effort.winnerJointPasses, effort.jointMoves,
+                            best, idx)) {
+            best.indices = packIndices(idx, block.transparent);
+        }
+    }
     writeBlock(best, out);
 }
 

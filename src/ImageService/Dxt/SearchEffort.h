@@ -33,6 +33,10 @@ struct SearchEffort {
     // Passes of moves of one endpoint in several channels at once, and how many of those moves.
     int jointPasses;
     int jointMoves;
+    // Passes of those joint moves on the block's winning candidate alone, where its squared error
+    // (summed over the block) is above winnerJointAbove.
+    int winnerJointPasses;
+    float winnerJointAbove;
 };
 
 const SearchEffort& searchEffort(Effort effort);
