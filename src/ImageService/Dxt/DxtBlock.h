@@ -90,6 +90,16 @@ DXT_INLINE F16 select(const I16& m, const F16& a, const F16& b) {
 DXT_INLINE I16 select(const I16& m, const I16& a, const I16& b) {
     return {select(m.lo, a.lo, b.lo), select(m.hi, a.hi, b.hi)};
 }
+// Lane-wise minimum of floats that are never negative: their bit patterns order as integers, and
+// an integer minimum is one instruction where a float compare-and-select takes two.
+DXT_INLINE F8 minNonNegative(const F8& a, const F8& b) {
+    const I8 x = (I8)a;
+    const I8 y = (I8)b;
+    return (F8)(x < y ? x : y);
+}
+DXT_INLINE F16 minNonNegative(const F16& a, const F16& b) {
+    return {minNonNegative(a.lo, b.lo), minNonNegative(a.hi, b.hi)};
+}
 // v where m is set, 0 elsewhere.
 DXT_INLINE F16 keep(const I16& m, const F16& v) {
     return {(F8)(m.lo & (I8)v.lo), (F8)(m.hi & (I8)v.hi)};

@@ -83,9 +83,10 @@ inline constexpr I8 kOffset0Hi = {1, 1, 1, 1, 2, 2, 2, 2};
 inline constexpr I8 kOffset1 = {-1, 0, 1, 2, -1, 0, 1, 2};
 inline constexpr I8 kLaneNumbers = {0, 1, 2, 3, 4, 5, 6, 7};
 
+// Written as conditionals, which compile to integer max and min.
 DXT_INLINE I8 clampLanes(const I8& v, int max) {
-    const I8 low = select(v < 0, I8{}, v);
-    return select(low > max, I8{} + max, low);
+    const I8 low = v < 0 ? I8{} : v;
+    return low > max ? I8{} + max : low;
 }
 
 DXT_INLINE I8 expandLanes(const I8& q, int ch) {
@@ -108,15 +109,15 @@ DXT_INLINE I8 entryLanes(int entry, Mode mode, const I8& x0, const I8& x1) {
 }
 
 // The smallest of sixteen keys held as two halves, by halving the lanes in play (shuffles rather
-// than a pass over the lanes one by one).
+// than a pass over the lanes one by one; conditionals, which compile to integer minima).
 DXT_INLINE int smallestKey(const I8& a, const I8& b) {
-    I8 m = select(b < a, b, a);
+    I8 m = b < a ? b : a;
     I8 t = __builtin_shufflevector(m, m, 4, 5, 6, 7, 0, 1, 2, 3);
-    m = select(t < m, t, m);
+    m = t < m ? t : m;
     t = __builtin_shufflevector(m, m, 2, 3, 0, 1, 6, 7, 4, 5);
-    m = select(t < m, t, m);
+    m = t < m ? t : m;
     t = __builtin_shufflevector(m, m, 1, 0, 3, 2, 5, 4, 7, 6);
-    m = select(t < m, t, m);
+    m = t < m ? t : m;
     return m[0];
 }
 

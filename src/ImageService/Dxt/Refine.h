@@ -170,8 +170,7 @@ DXT_INLINE float moveError(const F16* x, const F16& w, const MoveBase& base, int
     F16 best = F16{} + 3.4e38f;
     for (int k = 0; k < entries; ++k) {
         const F16 dc = x[ch] - v[k];
-        const F16 d = base.rest[k][ch] + dc * dc;
-        best = select(d < best, d, best);
+        best = minNonNegative(base.rest[k][ch] + dc * dc, best);
     }
     return sum16(best * w);
 }
@@ -222,8 +221,7 @@ DXT_INLINE float jointMoveError(const JointBase& base, const F16& w, const int* 
     const F16* b = base.term[2][move[2] + kJointReach[2]];
     F16 best = base.fixed;
     for (int j = 0; j < base.moving; ++j) {
-        const F16 d = r[j] + g[j] + b[j];
-        best = select(d < best, d, best);
+        best = minNonNegative(r[j] + g[j] + b[j], best);
     }
     return sum16(best * w);
 }
