@@ -100,7 +100,8 @@ TEST(DxtEncoderOptimal, SolidAndTwoColourBlocksReachTheBestTheFormatAllows) {
         if (v % 2 == 0) {
             std::array<int, 3> b;
             for (int ch = 0; ch < 3; ++ch)
-                b[ch] = v % 4 ? int(rng() & 255) : std::min(255, std::max(0, random[ch] + int(rng() % 7) - 3));
+                b[ch] =
+                    v % 4 ? int(rng() & 255) : std::min(255, std::max(0, random[ch] + int(rng() % 7) - 3));
             cases.push_back({random, b, 1 + int(rng() % 15)});
         }
     }
@@ -118,7 +119,8 @@ TEST(DxtEncoderOptimal, SolidAndTwoColourBlocksReachTheBestTheFormatAllows) {
         const int nb = 16 - c.na;
         EXPECT_EQ(bestTwoColourError(c.a.data(), c.na, c.b.data(), nb, true), rgbError(in, d1))
             << c.a[0] << "," << c.a[1] << "," << c.a[2] << " x" << c.na;
-        EXPECT_EQ(bestTwoColourError(c.a.data(), c.na, c.b.data(), nb, false), rgbError(in, decode(b3, false)))
+        EXPECT_EQ(bestTwoColourError(c.a.data(), c.na, c.b.data(), nb, false),
+                  rgbError(in, decode(b3, false)))
             << c.a[0] << "," << c.a[1] << "," << c.a[2] << " x" << c.na;
         for (int i = 0; i < 16; ++i)
             ASSERT_EQ(255, d1[4 * i + 3]);

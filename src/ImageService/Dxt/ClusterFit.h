@@ -202,7 +202,8 @@ DXT_INLINE void scoreFourPacked(const SortedPoints& p, const Window& w, const Wi
     for (int i = w.lo[0]; i <= w.hi[0]; ++i) {
         for (int j = std::max(i, w.lo[1]); j <= w.hi[1]; ++j) {
             const int kStart = std::max(j, w.lo[2]);
-            if (scored && i >= scored->lo[0] && i <= scored->hi[0] && j >= scored->lo[1] && j <= scored->hi[1]) {
+            if (scored && i >= scored->lo[0] && i <= scored->hi[0] && j >= scored->lo[1] &&
+                j <= scored->hi[1]) {
                 run(i, j, kStart, std::min(w.hi[2], scored->lo[2] - 1));
                 run(i, j, std::max(kStart, scored->hi[2] + 1), w.hi[2]);
             } else {

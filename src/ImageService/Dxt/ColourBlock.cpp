@@ -62,7 +62,8 @@ DXT_INLINE Encoded encodeSolid(const ColourBlock& block, const int* rgb, bool fo
 // integers and a block has at most 16 pixels, so the covariance is taken exactly, scaled by the
 // squared total count (every product and sum below stays under 2^24), over all sixteen lanes at
 // once (points past n have no weight).
-DXT_INLINE void principalAxis(const float* pr, const float* pg, const float* pb, const float* pw, float* axis) {
+DXT_INLINE void principalAxis(const float* pr, const float* pg, const float* pb, const float* pw,
+                              float* axis) {
     const F16 w = loadF16(pw);
     const F16 x[3] = {loadF16(pr), loadF16(pg), loadF16(pb)};
     const float total = sum16(w);
@@ -273,7 +274,8 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
             const Mode solidMode = m == 0 ? Mode::Four : Mode::Three;
             if (m == 0 ? fourAllowed : allowThree) {
                 I16 idx;
-                Encoded solid = evaluate(block, nearestToMeanEndpoints(sum, count, solidMode), solidMode, &idx);
+                Encoded solid =
+                    evaluate(block, nearestToMeanEndpoints(sum, count, solidMode), solidMode, &idx);
                 if (solid.error < best.error) {
                     solid.indices = packIndices(idx, block.transparent);
                     best = solid;
@@ -284,8 +286,8 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
     if (effort.winnerJointPasses > 0 && best.error > effort.winnerJointAbove) {
         const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
         I16 idx;
-        if (jointMovePasses(block, x, loadF16(block.w), best.mode, effort.winnerJointPasses, effort.jointMoves,
-                            best, idx)) {
+        if (jointMovePasses(block, x, loadF16(block.w), best.mode, effort.winnerJointPasses,
+                            effort.jointMoves, best, idx)) {
             best.indices = packIndices(idx, block.transparent);
         }
     }
@@ -297,11 +299,13 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
 // every reduction adds in one fixed order.
 #if DXT_X86_LEVELS
 __attribute__((target("arch=x86-64-v4"))) void encodeColourBlockV4(const ColourBlock& block, bool allowThree,
-                                                                   const SearchEffort& effort, std::uint8_t* out) {
+                                                                   const SearchEffort& effort,
+                                                                   std::uint8_t* out) {
     encodeColourBlockInline(block, allowThree, effort, out);
 }
 __attribute__((target("arch=x86-64-v3"))) void encodeColourBlockV3(const ColourBlock& block, bool allowThree,
-                                                                   const SearchEffort& effort, std::uint8_t* out) {
+                                                                   const SearchEffort& effort,
+                                                                   std::uint8_t* out) {
     encodeColourBlockInline(block, allowThree, effort, out);
 }
 #endif
@@ -312,7 +316,8 @@ void encodeColourBlockBaseline(const ColourBlock& block, bool allowThree, const 
 
 }  // namespace
 
-void encodeColourBlock(const ColourBlock& block, bool allowThree, const SearchEffort& effort, std::uint8_t* out) {
+void encodeColourBlock(const ColourBlock& block, bool allowThree, const SearchEffort& effort,
+                       std::uint8_t* out) {
     switch (simdLevel()) {
 #if DXT_X86_LEVELS
         case SimdLevel::X86_64_V4:

@@ -188,6 +188,7 @@ struct SearchEffort;
 
 // Full colour half of a block: chooses mode, fits, packs c0, c1 and the 32 index bits (8 bytes), at
 // the instruction-set level in use (SimdLevel.h).
-void encodeColourBlock(const ColourBlock& block, bool allowThree, const SearchEffort& effort, std::uint8_t* out);
+void encodeColourBlock(const ColourBlock& block, bool allowThree, const SearchEffort& effort,
+                       std::uint8_t* out);
 
 }  // namespace ImageService::Dxt::detail

@@ -95,15 +95,16 @@ DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& c
             const I8 x0 = expandLanes(q0[half], ch);
             const I8 e2 = entryLanes(2, cur.mode, x0, x1);
             const I8 e3 = cur.mode == Mode::Four ? entryLanes(3, cur.mode, x0, x1) : I8{};
-            const I8 inReach = (offset0 >= -reach) & (offset0 <= reach + 1) & (kOffset1 >= -reach) &
-                               (kOffset1 <= reach + 1);
+            const I8 inReach =
+                (offset0 >= -reach) & (offset0 <= reach + 1) & (kOffset1 >= -reach) & (kOffset1 <= reach + 1);
             F8 err = F8{};
             const I8 entries[4] = {x0, x1, e2, e3};
             for (int k = 0; k < 4; ++k) {
                 const F8 v = __builtin_convertvector(entries[k], F8);
                 err += v * (n[k] * v - 2.0f * s[k][ch]);
             }
-            const I8 lanes = ((__builtin_convertvector(err, I8) + (1 << 22)) << 4) + (kLaneNumbers + 8 * half);
+            const I8 lanes =
+                ((__builtin_convertvector(err, I8) + (1 << 22)) << 4) + (kLaneNumbers + 8 * half);
             key[half] = select(inReach, lanes, I8{} + 0x7fffffff);
         }
         const int bestKey = smallestKey(key[0], key[1]);
@@ -291,7 +292,8 @@ DXT_INLINE bool jointMovePasses(const ColourBlock& block, const F16* x, const F1
     return moved;
 }
 
-DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const Start& start, const SearchEffort& effort) {
+DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const Start& start,
+                          const SearchEffort& effort) {
     I16 idx = start.idx;
     Encoded best = start.encoded;
 

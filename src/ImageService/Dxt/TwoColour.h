@@ -40,7 +40,8 @@ DXT_INLINE int bestChannelPair(int a, int na, int b, int nb, const int* entries,
         x1 = (na * ua * (a - wa * x0) + nb * ub * (b - wb * x0)) / (na * ua * ua + nb * ub * ub);
     } else if (x1 < 0.0f || x1 > 255.0f) {
         x1 = std::min(std::max(x1, 0.0f), 255.0f);
-        x0 = (na * wa * (a - (1.0f - wa) * x1) + nb * wb * (b - (1.0f - wb) * x1)) / (na * wa * wa + nb * wb * wb);
+        x0 = (na * wa * (a - (1.0f - wa) * x1) + nb * wb * (b - (1.0f - wb) * x1)) /
+             (na * wa * wa + nb * wb * wb);
     }
     const float scale = float(kChannelMax[ch]) / 255.0f;
     const int base0 = int(std::floor(std::min(std::max(x0, -8.0f), 263.0f) * scale));
@@ -76,7 +77,7 @@ DXT_INLINE Encoded encodeTwoColours(const ColourBlock& block, const int* a, int 
         if (!(m == 0 ? fourAllowed : threeAllowed)) {
             continue;
         }
-        const int (*pairs)[2] = mode == Mode::Four ? kFourEntryPairs : kThreeEntryPairs;
+        const int(*pairs)[2] = mode == Mode::Four ? kFourEntryPairs : kThreeEntryPairs;
         const int count = mode == Mode::Four ? 6 : 3;
         // With four entries allowed, the three-colour pair (0, 1) is the four-colour one again.
         // The last trial puts both colours on one entry.
