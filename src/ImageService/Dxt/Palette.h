@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "ImageService/Dxt/DxtBlock.h"
@@ -39,9 +40,8 @@ DXT_INLINE void buildPalette(const Endpoints& e, Mode mode, bool single, Palette
         entries[3] = ((x0 + 2 * x1) * 43691) >> 17;
     }
     for (int k = 0; k < 4; ++k) {
-        for (int ch = 0; ch < 4; ++ch) {
-            p.v[k][ch] = float(entries[k][ch]);
-        }
+        const F4 v = __builtin_convertvector(entries[k], F4);
+        std::memcpy(p.v[k], &v, sizeof v);
     }
     p.count = single ? 1 : (mode == Mode::Four ? 4 : 3);
 }

@@ -45,13 +45,27 @@ DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& c
 
     // Per index: pixel count and per channel sum of values. Everything below, the normal equations
     // and each candidate's channel error, follows from these sixteen numbers.
+    // They are sums of integers, exact in any order, so all sixteen are reduced together.
+    F8 parts[16];
+    for (int k = 0; k < 4; ++k) {
+        const F16 sel = keep(idx == k, w);
+        parts[k] = sel.lo + sel.hi;
+        for (int ch = 0; ch < 3; ++ch) {
+            const F16 v = sel * x[ch];
+            parts[4 + 4 * ch + k] = v.lo + v.hi;
+        }
+    }
+    alignas(32) float sums[16];
+    const F8 first = sumEach(parts);
+    const F8 second = sumEach(parts + 8);
+    std::memcpy(sums, &first, sizeof first);
+    std::memcpy(sums + 8, &second, sizeof second);
     float n[4];
     float s[4][3];
     for (int k = 0; k < 4; ++k) {
-        const F16 sel = keep(idx == k, w);
-        n[k] = sum16(sel);
+        n[k] = sums[k];
         for (int ch = 0; ch < 3; ++ch) {
-            s[k][ch] = sum16(sel * x[ch]);
+            s[k][ch] = sums[4 + 4 * ch + k];
         }
     }
     const float* alpha = kEndpointWeight[cur.mode == Mode::Four ? 0 : 1];
@@ -324,8 +338,8 @@ DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const Start& star
                         continue;
                     }
                     bool single = t0 == t1;
-                    for (int o = 0; o < 3; ++o) {
-                        single &= o == ch || best.ends.c[0][o] == best.ends.c[1][o];
+                    for (int o = 0; o < 3 && single; ++o) {
+                        single = o == ch || best.ends.c[0][o] == best.ends.c[1][o];
                     }
                     if (moveError(x, w, base, t0, t1, ch, mode, single) < best.error) {
                         Endpoints trialEnds = best.ends;
