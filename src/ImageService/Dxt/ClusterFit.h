@@ -20,8 +20,9 @@ struct Best {
     F8 score = F8{} - FLT_MAX;
     I8 code = I8{};
 
-    DXT_INLINE void take(const F8& s, const I8& c) {
-        const I8 better = s > score;
+    // Lanes outside ok hold no solution and are never taken.
+    DXT_INLINE void take(const F8& s, const I8& c, const I8& ok) {
+        const I8 better = (s > score) & ok;
         score = select(better, s, score);
         code = select(better, c, code);
     }
@@ -120,10 +121,9 @@ DXT_INLINE void scoreFour(const SortedPoints& p, int i, int j, int kStart, int k
         const F8 beta2 = d + (4.0f * c + b) * (1.0f / 9.0f);
         const F8 ab = (b + c) * (2.0f / 9.0f);
         const I8 ok = (alpha2 * beta2 - ab * ab > 0.01f) & (kf <= float(kEnd));
-        const F8 score =
-            select(ok, cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab), F8{} - FLT_MAX);
+        const F8 score = cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab);
         const I8 code = I8{} + code3(i, j, 0) + I8{0, 1, 2, 3, 4, 5, 6, 7} + k;
-        best.take(score, code);
+        best.take(score, code, ok);
     }
 }
 
@@ -153,10 +153,9 @@ DXT_INLINE void scoreThree(const SortedPoints& p, int i, int jStart, int jEnd, B
         const F8 alpha2 = a + ab;
         const F8 beta2 = c + ab;
         const I8 ok = (alpha2 * beta2 - ab * ab > 0.01f) & (jf <= float(jEnd));
-        const F8 score =
-            select(ok, cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab), F8{} - FLT_MAX);
+        const F8 score = cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab);
         const I8 code = I8{} + code3(0, i, 0) + I8{0, 1, 2, 3, 4, 5, 6, 7} + j;
-        best.take(score, code);
+        best.take(score, code, ok);
     }
 }
 
@@ -258,9 +257,8 @@ DXT_INLINE void scoreFourPacked(const SortedPoints& p, const Window& w, const Wi
         const F8 beta2 = d + (4.0f * c + b) * (1.0f / 9.0f);
         const F8 ab = (b + c) * (2.0f / 9.0f);
         const I8 ok = alpha2 * beta2 - ab * ab > 0.01f;
-        const F8 score =
-            select(ok, cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab), F8{} - FLT_MAX);
-        best.take(score, code);
+        const F8 score = cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab);
+        best.take(score, code, ok);
     }
 }
 
@@ -315,9 +313,8 @@ DXT_INLINE void scoreThreePacked(const SortedPoints& p, const Window& w, Best& b
         const F8 alpha2 = a + ab;
         const F8 beta2 = c + ab;
         const I8 ok = alpha2 * beta2 - ab * ab > 0.01f;
-        const F8 score =
-            select(ok, cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab), F8{} - FLT_MAX);
-        best.take(score, code);
+        const F8 score = cutScore(axR, axG, axB, bxR, bxG, bxB, alpha2, beta2, ab);
+        best.take(score, code, ok);
     }
 }
 

@@ -85,10 +85,14 @@ DXT_INLINE Encoded encodeTwoColours(const ColourBlock& block, const int* a, int 
             Endpoints ends;
             int err = 0;
             if (p == count) {
+                if (best.error == 0.0f) {
+                    break;
+                }
                 const int sum[3] = {a[0] * na + b[0] * nb, a[1] * na + b[1] * nb, a[2] * na + b[2] * nb};
                 ends = nearestToMeanEndpoints(sum, na + nb, mode);
             } else {
-                for (int ch = 0; ch < 3; ++ch) {
+                // The channels' errors only add up: once past the best, the pair is out.
+                for (int ch = 0; ch < 3 && float(err) < best.error; ++ch) {
                     err += bestChannelPair(a[ch], na, b[ch], nb, pairs[p], mode, ch, &ends.c[0][ch],
                                            &ends.c[1][ch]);
                 }
