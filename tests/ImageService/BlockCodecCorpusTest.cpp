@@ -25,17 +25,17 @@ struct Floor {
 
 constexpr Floor kFloors[] = {
     {"01_cb_factory", 45.72, 44.28},     {"02_cb_button1", 42.05, 40.98},
-    {"03_cb_cloud03", 48.38, 48.26},     {"04_cb_desert5", 37.58, 37.58},
-    {"05_cb_face01", 42.69, 42.69},      {"06_cb_planet_earth", 35.01, 35.58},
-    {"07_cb_plant", 34.05, 33.91},       {"08_cb_effect03", 43.12, 52.09},
-    {"09_oa_nebulae_ft", 40.71, 40.69},  {"10_oa_plasma1", 43.28, 43.28},
-    {"11_oa_wood01", 31.61, 31.61},      {"12_oa_blocks15", 37.44, 37.44},
-    {"13_oa_rusted", 37.51, 37.51},      {"14_oa_blue_banner", 45.29, 45.28},
-    {"15_oa_nki_forest2", 39.62, 39.62}, {"16_oa_shiny3", 47.69, 47.69},
-    {"17_oa_steel_bev", 38.36, 38.36},   {"18_oa_x_support", 34.87, 36.61},
+    {"03_cb_cloud03", 48.38, 48.26},     {"04_cb_desert5", 37.59, 37.59},
+    {"05_cb_face01", 42.70, 42.69},      {"06_cb_planet_earth", 35.02, 35.58},
+    {"07_cb_plant", 34.05, 33.91},       {"08_cb_effect03", 43.12, 52.10},
+    {"09_oa_nebulae_ft", 40.71, 40.68},  {"10_oa_plasma1", 43.28, 43.28},
+    {"11_oa_wood01", 31.62, 31.62},      {"12_oa_blocks15", 37.44, 37.44},
+    {"13_oa_rusted", 37.52, 37.52},      {"14_oa_blue_banner", 45.29, 45.27},
+    {"15_oa_nki_forest2", 39.62, 39.62}, {"16_oa_shiny3", 47.68, 47.68},
+    {"17_oa_steel_bev", 38.37, 38.37},   {"18_oa_x_support", 34.88, 36.61},
     {"19_oa_leafs1", 38.87, 40.55},      {"20_oa_jump_pad02", 35.11, 35.75},
     {"21_oa_flame1", 42.11, 42.48},      {"22_oa_explosion05", 25.62, 31.56},
-    {"23_gn_grid_d_2048", 40.55, 40.50}, {"24_gn_truchet_l_4096", 45.76, 45.68},
+    {"23_gn_grid_d_2048", 40.56, 40.51}, {"24_gn_truchet_l_4096", 45.77, 45.68},
 };
 
 Rgba decode(D3DFORMAT format, const std::uint8_t* blocks, const Rgba& like) {

@@ -172,21 +172,50 @@ DXT_INLINE F8 pick(const F8& v, const I8& idx) {
 #endif
 }
 
+// Eight lanes of a table from some start, and the eight after them where windows may be wider.
+struct Lanes {
+    F8 lo;
+    F8 hi;
+};
+
+template <bool kWide>
+DXT_INLINE Lanes lanesAt(const float* p) {
+    return {loadF8(p), kWide ? loadF8(p + 8) : F8{}};
+}
+
+// Lanes picked by idx (0..7 each, or 0..15 when wide).
+template <bool kWide>
+DXT_INLINE F8 pick(const Lanes& v, const I8& idx) {
+    if constexpr (!kWide) {
+        return pick(v.lo, idx);
+    } else {
+#if defined(__clang__)
+        F8 picked;
+        for (int lane = 0; lane < 8; ++lane)
+            picked[lane] = (idx[lane] & 8) ? v.hi[idx[lane] & 7] : v.lo[idx[lane] & 7];
+        return picked;
+#else
+        return __builtin_shuffle(v.lo, v.hi, idx);
+#endif
+    }
+}
+
 // Windows a cut may move in this round: [lo, hi] per cut, inclusive.
 struct Window {
     int lo[3];
     int hi[3];
-    bool narrow() const { return hi[0] - lo[0] < 8 && hi[1] - lo[1] < 8 && hi[2] - lo[2] < 8; }
+    int widest() const { return std::max(hi[0] - lo[0], std::max(hi[1] - lo[1], hi[2] - lo[2])) + 1; }
 };
 
-// Room for every cut of three windows of eight, plus a vector of padding.
-inline constexpr int kMaxCuts = 8 * 8 * 8 + 8;
+// Room for every cut of three windows of nine, plus two vectors of padding.
+inline constexpr int kMaxCuts = 9 * 9 * 9 + 16;
 
 // The cuts of a window run through the vectors back to back rather than one vector per (i, j): most
-// rows hold only two to five cuts, which left most lanes idle. Each window is at most eight wide,
-// so every cut's prefix sums are lanes of one load per window, picked by shuffles. Scores and
-// tie-breaks are those of scoreFour, cut by cut.
+// rows hold only two to five cuts, which left most lanes idle. Each window is at most eight wide
+// (nine when kWide), so every cut's prefix sums are lanes of one load (two) per window, picked by
+// shuffles. Scores and tie-breaks are those of scoreFour, cut by cut.
 // Cuts inside `scored` (a window of an earlier round, or null) are left out: their best is known.
+template <bool kWide>
 DXT_INLINE void scoreFourPacked(const SortedPoints& p, const Window& w, const Window* scored, Best& best) {
     alignas(32) int codes[kMaxCuts];
     int m = 0;
@@ -195,6 +224,10 @@ DXT_INLINE void scoreFourPacked(const SortedPoints& p, const Window& w, const Wi
         if (kFrom <= kTo) {
             const I8 c = I8{} + code3(i, j, kFrom) + lane;
             std::memcpy(codes + m, &c, sizeof c);
+            if constexpr (kWide) {
+                const I8 next = c + 8;
+                std::memcpy(codes + m + 8, &next, sizeof next);
+            }
             m += kTo - kFrom + 1;
         }
     };
@@ -218,18 +251,19 @@ DXT_INLINE void scoreFourPacked(const SortedPoints& p, const Window& w, const Wi
     std::memcpy(codes + m, &pad, sizeof pad);
 
     const int n = p.n;
-    const F8 iR = loadF8(p.prefix[0] + w.lo[0]);
-    const F8 iG = loadF8(p.prefix[1] + w.lo[0]);
-    const F8 iB = loadF8(p.prefix[2] + w.lo[0]);
-    const F8 iW = loadF8(p.weight + w.lo[0]);
-    const F8 jR = loadF8(p.prefix[0] + w.lo[1]);
-    const F8 jG = loadF8(p.prefix[1] + w.lo[1]);
-    const F8 jB = loadF8(p.prefix[2] + w.lo[1]);
-    const F8 jW = loadF8(p.weight + w.lo[1]);
-    const F8 kR = loadF8(p.prefix[0] + w.lo[2]);
-    const F8 kG = loadF8(p.prefix[1] + w.lo[2]);
-    const F8 kB = loadF8(p.prefix[2] + w.lo[2]);
-    const F8 kW = loadF8(p.weight + w.lo[2]);
+    // Prefix sums and weights from each window's start, the next eight lanes too when wide.
+    const Lanes iR = lanesAt<kWide>(p.prefix[0] + w.lo[0]);
+    const Lanes iG = lanesAt<kWide>(p.prefix[1] + w.lo[0]);
+    const Lanes iB = lanesAt<kWide>(p.prefix[2] + w.lo[0]);
+    const Lanes iW = lanesAt<kWide>(p.weight + w.lo[0]);
+    const Lanes jR = lanesAt<kWide>(p.prefix[0] + w.lo[1]);
+    const Lanes jG = lanesAt<kWide>(p.prefix[1] + w.lo[1]);
+    const Lanes jB = lanesAt<kWide>(p.prefix[2] + w.lo[1]);
+    const Lanes jW = lanesAt<kWide>(p.weight + w.lo[1]);
+    const Lanes kR = lanesAt<kWide>(p.prefix[0] + w.lo[2]);
+    const Lanes kG = lanesAt<kWide>(p.prefix[1] + w.lo[2]);
+    const Lanes kB = lanesAt<kWide>(p.prefix[2] + w.lo[2]);
+    const Lanes kW = lanesAt<kWide>(p.weight + w.lo[2]);
     const float totR = p.prefix[0][n];
     const float totG = p.prefix[1][n];
     const float totB = p.prefix[2][n];
@@ -240,15 +274,15 @@ DXT_INLINE void scoreFourPacked(const SortedPoints& p, const Window& w, const Wi
         const I8 di = (code >> 10) - w.lo[0];
         const I8 dj = ((code >> 5) & 31) - w.lo[1];
         const I8 dk = (code & 31) - w.lo[2];
-        const F8 axR = (pick(iR, di) + pick(jR, dj) + pick(kR, dk)) * (1.0f / 3.0f);
-        const F8 axG = (pick(iG, di) + pick(jG, dj) + pick(kG, dk)) * (1.0f / 3.0f);
-        const F8 axB = (pick(iB, di) + pick(jB, dj) + pick(kB, dk)) * (1.0f / 3.0f);
+        const F8 axR = (pick<kWide>(iR, di) + pick<kWide>(jR, dj) + pick<kWide>(kR, dk)) * (1.0f / 3.0f);
+        const F8 axG = (pick<kWide>(iG, di) + pick<kWide>(jG, dj) + pick<kWide>(kG, dk)) * (1.0f / 3.0f);
+        const F8 axB = (pick<kWide>(iB, di) + pick<kWide>(jB, dj) + pick<kWide>(kB, dk)) * (1.0f / 3.0f);
         const F8 bxR = totR - axR;
         const F8 bxG = totG - axG;
         const F8 bxB = totB - axB;
-        const F8 wi = pick(iW, di);
-        const F8 wj = pick(jW, dj);
-        const F8 wk = pick(kW, dk);
+        const F8 wi = pick<kWide>(iW, di);
+        const F8 wj = pick<kWide>(jW, dj);
+        const F8 wk = pick<kWide>(kW, dk);
         const F8 a = wi;
         const F8 b = wj - wi;
         const F8 c = wk - wj;
@@ -372,8 +406,10 @@ DXT_INLINE float clusterFit(const SortedPoints& p, Mode mode, int radius, float*
             Best best;
             const Window w{{std::max(0, ci - radius), std::max(0, cj - radius), std::max(0, ck - radius)},
                            {std::min(n, ci + radius), std::min(n, cj + radius), std::min(n, ck + radius)}};
-            if (w.narrow()) {
-                scoreFourPacked(p, w, haveScored ? &scored : nullptr, best);
+            if (w.widest() <= 8) {
+                scoreFourPacked<false>(p, w, haveScored ? &scored : nullptr, best);
+            } else if (w.widest() <= 9) {
+                scoreFourPacked<true>(p, w, haveScored ? &scored : nullptr, best);
             } else {
                 for (int i = w.lo[0]; i <= w.hi[0]; ++i) {
                     for (int j = std::max(i, w.lo[1]); j <= w.hi[1]; ++j) {
@@ -434,7 +470,7 @@ DXT_INLINE float clusterFit(const SortedPoints& p, Mode mode, int radius, float*
             Best best;
             const Window w{{std::max(0, ci - radius), std::max(0, cj - radius), 0},
                            {std::min(n, ci + radius), std::min(n, cj + radius), 0}};
-            if (w.narrow()) {
+            if (w.widest() <= 8) {
                 scoreThreePacked(p, w, best);
             } else {
                 for (int i = w.lo[0]; i <= w.hi[0]; ++i) {

@@ -194,9 +194,10 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
         sr[rank] = pr[i] * pw[i], sg[rank] = pg[i] * pw[i], sb[rank] = pb[i] * pw[i], sw[rank] = pw[i];
         sp.t[rank] = t[i];
     }
-    // The cluster search reads eight entries past any cut, so the totals are repeated that far.
+    // The cluster search reads up to sixteen entries past a window's start, so the totals are
+    // repeated that far.
     float acc[4] = {0, 0, 0, 0};
-    for (int k = 0; k < n + 8; ++k) {
+    for (int k = 0; k < n + 16; ++k) {
         sp.prefix[0][k] = acc[0], sp.prefix[1][k] = acc[1], sp.prefix[2][k] = acc[2], sp.weight[k] = acc[3];
         if (k < n) {
             acc[0] += sr[k], acc[1] += sg[k], acc[2] += sb[k], acc[3] += sw[k];
@@ -206,7 +207,10 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
     float e0[3];
     float e1[3];
     const Mode mode = fourAllowed ? Mode::Four : Mode::Three;
-    clusterFit(sp, mode, effort.radius, e0, e1);
+    // Blocks of many colours have more ways to cut them, and their best cut lies further from the
+    // first guess.
+    const int radius = n >= effort.wideFromColours ? effort.wideRadius : effort.radius;
+    clusterFit(sp, mode, radius, e0, e1);
     Encoded best = refine(block, mode, e0, e1, effort);
 
     // Three evenly spaced levels, fitted once for the two trials below that start from them.
@@ -217,6 +221,7 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
     const bool tryOneEndUnused = mode == Mode::Four && effort.oneEndUnusedGate > 0.0f && best.error > 0.0f;
     const bool tryThreeColour = mode == Mode::Four && allowThree && best.error > effort.threeColourAbove;
     if (tryOneEndUnused || tryThreeColour) {
+        // At the narrower reach: the wider one gains 0.0003 dB here for 2% more time.
         const float score = clusterFit(sp, Mode::Three, effort.radius, t0, t1);
         const F16 w = loadF16(block.w);
         const F16 r = loadF16(block.r);

@@ -189,7 +189,7 @@ DXT_INLINE std::uint32_t packIndices(const I16& idx, std::uint32_t transparent) 
 struct SortedPoints {
     int n = 0;
     // prefix[ch][k] = sum of the first k colours times their counts; weight[k] = their count sum.
-    // Entries past n repeat the totals, so that eight-wide loads from any cut stay in bounds.
+    // Entries past n repeat the totals, so that two eight-wide loads from any cut stay in bounds.
     alignas(32) float prefix[3][32];
     alignas(32) float weight[32];
     alignas(32) float t[16];  // sorted projections, for the first guess at the clusters; FLT_MAX past n

@@ -9,8 +9,11 @@ namespace ImageService::Dxt::detail {
 
 struct SearchEffort {
     // How far each cut may move from its guess per round of the cluster search (16 covers every
-    // cut of any block).
+    // cut of any block), and how far in the four-colour search of blocks of at least
+    // wideFromColours distinct colours.
     int radius;
+    int wideRadius;
+    int wideFromColours;
     // Four-colour palettes that leave one endpoint unused are tried when three evenly spaced levels
     // are predicted to fit within this factor of the error reached so far (0: never); with the
     // unused endpoint at the end that starts closer (1) or at both ends in turn (2).
