@@ -128,20 +128,36 @@ TEST(DxtEncoderOptimal, SolidAndTwoColourBlocksReachTheBestTheFormatAllows) {
 }
 
 // Joint moves are scored from per-channel tables; the search takes them or not on that score, so it
-// must be the error a full evaluation gives, for every move, endpoint and mode, up to the range ends.
+// must be the error a full evaluation gives, for every move, endpoint and mode, up to the range ends,
+// from the block's pixels and, where it has at most eight colours, from its distinct colours.
 TEST(DxtEncoderSearch, JointMovesScoreExactlyAsAFullEvaluation) {
     using namespace detail;
     std::mt19937 rng(5);
     int checked = 0;
+    int checkedDistinct = 0;
     int wrong = 0;
     for (int trial = 0; trial < 400; ++trial) {
         ColourBlock block;
+        // Distinct counted colours and their counts, as the encoder gathers them.
+        float d[4][16] = {};
+        int distinct = 0;
+        const unsigned colours = trial % 2 ? 16 : 1 + rng() % 8;
+        const unsigned seed = rng();
         for (int i = 0; i < 16; ++i) {
-            block.r[i] = float(rng() % 256), block.g[i] = float(rng() % 256), block.b[i] = float(rng() % 256);
+            std::mt19937 pick(seed + (i % colours));
+            block.r[i] = float(pick() % 256), block.g[i] = float(pick() % 256),
+            block.b[i] = float(pick() % 256);
             block.w[i] = rng() % 8 == 0 ? 0.0f : 1.0f;
+            int u = 0;
+            while (u < distinct && !(d[0][u] == block.r[i] && d[1][u] == block.g[i] && d[2][u] == block.b[i]))
+                ++u;
+            if (block.w[i] > 0.0f && u == distinct)
+                d[0][u] = block.r[i], d[1][u] = block.g[i], d[2][u] = block.b[i], ++distinct;
+            d[3][u] += block.w[i];
         }
         const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
         const F16 w = loadF16(block.w);
+        const F8 xd[3] = {loadF8(d[0]), loadF8(d[1]), loadF8(d[2])};
         Endpoints ends;
         for (int ch = 0; ch < 3; ++ch) {
             // Every other block near the range ends, where some moves leave it.
@@ -151,8 +167,10 @@ TEST(DxtEncoderSearch, JointMovesScoreExactlyAsAFullEvaluation) {
         }
         for (Mode mode : {Mode::Four, Mode::Three}) {
             for (int end = 0; end < 2; ++end) {
-                JointBase base;
+                JointBase<F16> base;
                 buildJointBase(x, ends, end, mode, base);
+                JointBase<F8> baseDistinct;
+                buildJointBase(xd, ends, end, mode, baseDistinct);
                 for (const int* move : kJointMoves) {
                     Endpoints moved = ends;
                     bool inside = true;
@@ -165,12 +183,18 @@ TEST(DxtEncoderSearch, JointMovesScoreExactlyAsAFullEvaluation) {
                     }
                     I16 idx;
                     ++checked;
-                    wrong += jointMoveError(base, w, move) != evaluate(block, moved, mode, &idx).error;
+                    const float error = evaluate(block, moved, mode, &idx).error;
+                    wrong += jointMoveError(base, w, move) != error;
+                    if (distinct <= 8) {
+                        ++checkedDistinct;
+                        wrong += jointMoveError(baseDistinct, loadF8(d[3]), move) != error;
+                    }
                 }
             }
         }
     }
     EXPECT_GT(checked, 10000);
+    EXPECT_GT(checkedDistinct, 4000);
     EXPECT_EQ(wrong, 0);
 }
 

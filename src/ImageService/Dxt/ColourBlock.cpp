@@ -289,10 +289,19 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
         }
     }
     if (effort.winnerJointPasses > 0 && best.error > effort.winnerJointAbove) {
-        const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
         I16 idx;
-        if (jointMovePasses(block, x, loadF16(block.w), best.mode, effort.winnerJointPasses,
-                            effort.jointMoves, best, idx)) {
+        bool moved;
+        if (n <= 8) {
+            // Scored on the distinct colours, weighted by their counts: half the lanes.
+            const F8 x[3] = {loadF8(pr), loadF8(pg), loadF8(pb)};
+            moved = jointMovePasses(block, x, loadF8(pw), best.mode, effort.winnerJointPasses,
+                                    effort.jointMoves, best, idx);
+        } else {
+            const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
+            moved = jointMovePasses(block, x, loadF16(block.w), best.mode, effort.winnerJointPasses,
+                                    effort.jointMoves, best, idx);
+        }
+        if (moved) {
             best.indices = packIndices(idx, block.transparent);
         }
     }

@@ -117,6 +117,16 @@ DXT_INLINE float sum16(const F16& v) {
     return (s4[0] + s4[2]) + (s4[1] + s4[3]);
 }
 
+// The same for eight lanes (a block's distinct colours, where it has at most eight).
+DXT_INLINE float sum16(const F8& v) {
+    F4 a;
+    F4 b;
+    std::memcpy(&a, &v, 16);
+    std::memcpy(&b, reinterpret_cast<const char*>(&v) + 16, 16);
+    const F4 s4 = a + b;
+    return (s4[0] + s4[2]) + (s4[1] + s4[3]);
+}
+
 // Lane j holds the sum of v[j]'s lanes, for eight vectors at once: pairs of vectors are
 // interleaved and added three times over, a third of the work of eight separate reductions. The
 // order of the additions differs from sum16's, so it serves sums that are exact in any order.

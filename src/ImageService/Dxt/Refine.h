@@ -195,21 +195,25 @@ DXT_INLINE float moveError(const F16* x, const F16& w, const MoveBase& base, int
 // entry for every value the moving endpoint's channel takes (red and blue one step either way,
 // green two). A move then costs three table sums per moving entry instead of a palette rebuild and
 // a full evaluation, with the same exact error.
+// V is F16 for a block's sixteen pixels, or F8 for its distinct colours weighted by their counts
+// where it has at most eight: the same sums of integers, so the same errors, at half the work.
 inline constexpr int kJointReach[3] = {1, 2, 1};
 
+template <class V>
 struct JointBase {
-    F16 fixed;
-    F16 term[3][5][3];  // [channel][offset + reach][moving entry: the endpoint's own, then 2, 3]
+    V fixed;
+    V term[3][5][3];  // [channel][offset + reach][moving entry: the endpoint's own, then 2, 3]
     bool inRange[3][5];
     int moving;
 };
 
-DXT_INLINE void buildJointBase(const F16* x, const Endpoints& ends, int end, Mode mode, JointBase& base) {
+template <class V>
+DXT_INLINE void buildJointBase(const V* x, const Endpoints& ends, int end, Mode mode, JointBase<V>& base) {
     base.moving = mode == Mode::Four ? 3 : 2;
     const int entry[3] = {end, 2, 3};
-    base.fixed = F16{};
+    base.fixed = V{};
     for (int ch = 0; ch < 3; ++ch) {
-        const F16 dc = x[ch] - float(expandChannel(ends.c[1 - end][ch], ch));
+        const V dc = x[ch] - float(expandChannel(ends.c[1 - end][ch], ch));
         base.fixed = base.fixed + dc * dc;
         for (int d = -kJointReach[ch]; d <= kJointReach[ch]; ++d) {
             int q[2] = {ends.c[0][ch], ends.c[1][ch]};
@@ -221,7 +225,7 @@ DXT_INLINE void buildJointBase(const F16* x, const Endpoints& ends, int end, Mod
             float v[4];
             paletteChannel(q[0], q[1], ch, mode, v);
             for (int j = 0; j < base.moving; ++j) {
-                const F16 dm = x[ch] - v[entry[j]];
+                const V dm = x[ch] - v[entry[j]];
                 base.term[ch][d + kJointReach[ch]][j] = dm * dm;
             }
         }
@@ -230,11 +234,12 @@ DXT_INLINE void buildJointBase(const F16* x, const Endpoints& ends, int end, Mod
 
 // The error evaluate gives for the base's endpoints with the moving endpoint moved by `move`, where
 // the moved pair is not equal (a four-colour palette of equal endpoints keeps one entry).
-DXT_INLINE float jointMoveError(const JointBase& base, const F16& w, const int* move) {
-    const F16* r = base.term[0][move[0] + kJointReach[0]];
-    const F16* g = base.term[1][move[1] + kJointReach[1]];
-    const F16* b = base.term[2][move[2] + kJointReach[2]];
-    F16 best = base.fixed;
+template <class V>
+DXT_INLINE float jointMoveError(const JointBase<V>& base, const V& w, const int* move) {
+    const V* r = base.term[0][move[0] + kJointReach[0]];
+    const V* g = base.term[1][move[1] + kJointReach[1]];
+    const V* b = base.term[2][move[2] + kJointReach[2]];
+    V best = base.fixed;
     for (int j = 0; j < base.moving; ++j) {
         best = minNonNegative(r[j] + g[j] + b[j], best);
     }
@@ -268,13 +273,14 @@ DXT_INLINE Start roundedStart(const ColourBlock& block, Mode mode, const float* 
 
 // Passes of joint moves from `best` (indices `idx`), each move kept where it lowers the error.
 // Returns whether any was kept.
-DXT_INLINE bool jointMovePasses(const ColourBlock& block, const F16* x, const F16& w, Mode mode, int passes,
+template <class V>
+DXT_INLINE bool jointMovePasses(const ColourBlock& block, const V* x, const V& w, Mode mode, int passes,
                                 int moves, Encoded& best, I16& idx) {
     bool moved = false;
     for (int pass = 0; pass < passes && best.error > 0.0f; ++pass) {
         const float before = best.error;
         for (int e = 0; e < 2; ++e) {
-            JointBase base;
+            JointBase<V> base;
             buildJointBase(x, best.ends, e, mode, base);
             for (int m = 0; m < moves; ++m) {
                 const int* move = kJointMoves[m];
