@@ -40,6 +40,15 @@ DXT_INLINE void writeBlock(const Encoded& e, std::uint8_t* out) {
     out[7] = std::uint8_t(e.indices >> 24);
 }
 
+// Candidates are compared by their errors alone; the block's winner takes its indices from one last
+// evaluation over its pixels (which gives that same error).
+DXT_INLINE Encoded withIndices(const ColourBlock& block, Encoded e) {
+    I16 idx;
+    evaluate(block, e.ends, e.mode, &idx);
+    e.indices = packIndices(idx, block.transparent);
+    return e;
+}
+
 DXT_INLINE Encoded encodeSolid(const ColourBlock& block, const int* rgb, bool fourAllowed,
                                bool threeAllowed) {
     Encoded best;
@@ -95,6 +104,101 @@ DXT_INLINE void principalAxis(const float* pr, const float* pg, const float* pb,
     axis[0] = v[0], axis[1] = v[1], axis[2] = v[2];
 }
 
+// Every candidate for a block of three or more colours, from its sorted distinct colours `sp`, scored
+// on `colours` (either form, the same errors); the lowest error wins. Indices are left to
+// withIndices.
+template <class V>
+DXT_INLINE Encoded fitColours(const ColourBlock& block, const Colours<V>& colours, const SortedPoints& sp,
+                              bool allowThree, const SearchEffort& effort) {
+    float e0[3];
+    float e1[3];
+    const bool fourAllowed = block.transparent == 0;
+    const int n = sp.n;
+    const Mode mode = fourAllowed ? Mode::Four : Mode::Three;
+    // Blocks of many colours have more ways to cut them, and their best cut lies further from the
+    // first guess.
+    const int radius = n >= effort.wideFromColours ? effort.wideRadius : effort.radius;
+    clusterFit(sp, mode, radius, e0, e1);
+    Encoded best = refine(colours, mode, e0, e1, effort);
+
+    // Three evenly spaced levels, fitted once for the two trials below that start from them.
+    float t0[3];
+    float t1[3];
+    bool threeFitted = false;
+    float threeError = FLT_MAX;  // predicted at storage precision, before refinement
+    const bool tryOneEndUnused = mode == Mode::Four && effort.oneEndUnusedGate > 0.0f && best.error > 0.0f;
+    const bool tryThreeColour = mode == Mode::Four && allowThree && best.error > effort.threeColourAbove;
+    if (tryOneEndUnused || tryThreeColour) {
+        // At the narrower reach: the wider one gains 0.0003 dB here for 2% more time.
+        const float score = clusterFit(sp, Mode::Three, effort.radius, t0, t1);
+        const V* x = colours.x;
+        threeFitted = score != -FLT_MAX;
+        if (threeFitted) {
+            threeError = sum16(colours.w * (x[0] * x[0] + x[1] * x[1] + x[2] * x[2])) - score;
+        }
+    }
+    if (tryOneEndUnused && threeFitted && threeError < best.error * effort.oneEndUnusedGate) {
+        // The same levels on the four-colour palette with one endpoint unused: its other entries a
+        // third of the endpoint distance apart, on the grid four-colour endpoints allow, which is
+        // finer than the three-colour midpoint's. The unused endpoint may lie at either end: both
+        // are refined, or only the one whose rounded start is closer.
+        Start<V> starts[2];
+        for (int side = 0; side < 2; ++side) {
+            float ends[2][3];
+            for (int ch = 0; ch < 3; ++ch) {
+                const float reach = (t1[ch] - t0[ch]) * 1.5f;
+                ends[0][ch] = std::min(std::max(side == 0 ? t0[ch] : t1[ch] - reach, 0.0f), 255.0f);
+                ends[1][ch] = std::min(std::max(side == 0 ? t0[ch] + reach : t1[ch], 0.0f), 255.0f);
+            }
+            starts[side] = roundedStart(colours, mode, ends[0], ends[1]);
+        }
+        const int closer = starts[1].encoded.error < starts[0].encoded.error ? 1 : 0;
+        for (int side = 0; side < 2; ++side) {
+            if (effort.unusedEndSides == 2 || side == closer) {
+                const Encoded trial = refine(colours, mode, starts[side], effort);
+                if (trial.error < best.error) {
+                    best = trial;
+                }
+            }
+        }
+    }
+    if (tryThreeColour && threeFitted && threeError < best.error * kThreeColourGate) {
+        const Encoded three = refine(colours, Mode::Three, t0, t1, effort);
+        if (three.error < best.error) {
+            best = three;
+        }
+    }
+    if (effort.meanColour && best.error > 0.0f) {
+        // Near-flat blocks: the fits above settle on a local minimum a step or two from the mean,
+        // which one entry nearest the mean in every channel reaches directly.
+        const V& w = colours.w;
+        const V* x = colours.x;
+        int sum[3];
+        int spread = 0;  // count times the squared error of the exact mean, an integer below 2^26
+        const int count = int(sum16(w));
+        for (int ch = 0; ch < 3; ++ch) {
+            sum[ch] = int(sum16(w * x[ch]));
+            spread += count * int(sum16(w * x[ch] * x[ch])) - sum[ch] * sum[ch];
+        }
+        for (int m = 0; m < 2 && float(spread) < best.error * float(count) * kSolidGate; ++m) {
+            const Mode solidMode = m == 0 ? Mode::Four : Mode::Three;
+            if (m == 0 ? fourAllowed : allowThree) {
+                IndexLanes<V> idx;
+                const Encoded solid =
+                    evaluate(colours, nearestToMeanEndpoints(sum, count, solidMode), solidMode, &idx);
+                if (solid.error < best.error) {
+                    best = solid;
+                }
+            }
+        }
+    }
+    if (effort.winnerJointPasses > 0 && best.error > effort.winnerJointAbove) {
+        IndexLanes<V> idx;
+        jointMovePasses(colours, best.mode, effort.winnerJointPasses, effort.jointMoves, best, idx);
+    }
+    return best;
+}
+
 DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThree, const SearchEffort& effort,
                                         std::uint8_t* out) {
     // Distinct counted colours and how many pixels carry each: the search then scales with the
@@ -143,7 +247,9 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
         // Two colours: they are the natural endpoints; only storage rounding is left to settle.
         const float e0[3] = {pr[0], pg[0], pb[0]};
         const float e1[3] = {pr[1], pg[1], pb[1]};
-        writeBlock(refine(block, fourAllowed ? Mode::Four : Mode::Three, e0, e1, effort), out);
+        writeBlock(withIndices(block, refine(pixelsOf(block), fourAllowed ? Mode::Four : Mode::Three, e0, e1,
+                                             effort)),
+                   out);
         return;
     }
     if (n == 2 && !effort.twoColourShortcut) {
@@ -204,108 +310,12 @@ DXT_INLINE void encodeColourBlockInline(const ColourBlock& block, bool allowThre
         }
     }
 
-    float e0[3];
-    float e1[3];
-    const Mode mode = fourAllowed ? Mode::Four : Mode::Three;
-    // Blocks of many colours have more ways to cut them, and their best cut lies further from the
-    // first guess.
-    const int radius = n >= effort.wideFromColours ? effort.wideRadius : effort.radius;
-    clusterFit(sp, mode, radius, e0, e1);
-    Encoded best = refine(block, mode, e0, e1, effort);
-
-    // Three evenly spaced levels, fitted once for the two trials below that start from them.
-    float t0[3];
-    float t1[3];
-    bool threeFitted = false;
-    float threeError = FLT_MAX;  // predicted at storage precision, before refinement
-    const bool tryOneEndUnused = mode == Mode::Four && effort.oneEndUnusedGate > 0.0f && best.error > 0.0f;
-    const bool tryThreeColour = mode == Mode::Four && allowThree && best.error > effort.threeColourAbove;
-    if (tryOneEndUnused || tryThreeColour) {
-        // At the narrower reach: the wider one gains 0.0003 dB here for 2% more time.
-        const float score = clusterFit(sp, Mode::Three, effort.radius, t0, t1);
-        const F16 w = loadF16(block.w);
-        const F16 r = loadF16(block.r);
-        const F16 g = loadF16(block.g);
-        const F16 b = loadF16(block.b);
-        threeFitted = score != -FLT_MAX;
-        if (threeFitted) {
-            threeError = sum16(w * (r * r + g * g + b * b)) - score;
-        }
-    }
-    if (tryOneEndUnused && threeFitted && threeError < best.error * effort.oneEndUnusedGate) {
-        // The same levels on the four-colour palette with one endpoint unused: its other entries a
-        // third of the endpoint distance apart, on the grid four-colour endpoints allow, which is
-        // finer than the three-colour midpoint's. The unused endpoint may lie at either end: both
-        // are refined, or only the one whose rounded start is closer.
-        Start starts[2];
-        for (int side = 0; side < 2; ++side) {
-            float ends[2][3];
-            for (int ch = 0; ch < 3; ++ch) {
-                const float reach = (t1[ch] - t0[ch]) * 1.5f;
-                ends[0][ch] = std::min(std::max(side == 0 ? t0[ch] : t1[ch] - reach, 0.0f), 255.0f);
-                ends[1][ch] = std::min(std::max(side == 0 ? t0[ch] + reach : t1[ch], 0.0f), 255.0f);
-            }
-            starts[side] = roundedStart(block, mode, ends[0], ends[1]);
-        }
-        const int closer = starts[1].encoded.error < starts[0].encoded.error ? 1 : 0;
-        for (int side = 0; side < 2; ++side) {
-            if (effort.unusedEndSides == 2 || side == closer) {
-                const Encoded trial = refine(block, mode, starts[side], effort);
-                if (trial.error < best.error) {
-                    best = trial;
-                }
-            }
-        }
-    }
-    if (tryThreeColour && threeFitted && threeError < best.error * kThreeColourGate) {
-        const Encoded three = refine(block, Mode::Three, t0, t1, effort);
-        if (three.error < best.error) {
-            best = three;
-        }
-    }
-    if (effort.meanColour && best.error > 0.0f) {
-        // Near-flat blocks: the fits above settle on a local minimum a step or two from the mean,
-        // which one entry nearest the mean in every channel reaches directly.
-        const F16 w = loadF16(block.w);
-        const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
-        int sum[3];
-        int spread = 0;  // count times the squared error of the exact mean, an integer below 2^26
-        const int count = int(sum16(w));
-        for (int ch = 0; ch < 3; ++ch) {
-            sum[ch] = int(sum16(w * x[ch]));
-            spread += count * int(sum16(w * x[ch] * x[ch])) - sum[ch] * sum[ch];
-        }
-        for (int m = 0; m < 2 && float(spread) < best.error * float(count) * kSolidGate; ++m) {
-            const Mode solidMode = m == 0 ? Mode::Four : Mode::Three;
-            if (m == 0 ? fourAllowed : allowThree) {
-                I16 idx;
-                Encoded solid =
-                    evaluate(block, nearestToMeanEndpoints(sum, count, solidMode), solidMode, &idx);
-                if (solid.error < best.error) {
-                    solid.indices = packIndices(idx, block.transparent);
-                    best = solid;
-                }
-            }
-        }
-    }
-    if (effort.winnerJointPasses > 0 && best.error > effort.winnerJointAbove) {
-        I16 idx;
-        bool moved;
-        if (n <= 8) {
-            // Scored on the distinct colours, weighted by their counts: half the lanes.
-            const F8 x[3] = {loadF8(pr), loadF8(pg), loadF8(pb)};
-            moved = jointMovePasses(block, x, loadF8(pw), best.mode, effort.winnerJointPasses,
-                                    effort.jointMoves, best, idx);
-        } else {
-            const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
-            moved = jointMovePasses(block, x, loadF16(block.w), best.mode, effort.winnerJointPasses,
-                                    effort.jointMoves, best, idx);
-        }
-        if (moved) {
-            best.indices = packIndices(idx, block.transparent);
-        }
-    }
-    writeBlock(best, out);
+    // Blocks of at most eight colours are scored on their distinct colours, on half the lanes.
+    const Encoded best =
+        n <= 8 ? fitColours(block, Colours<F8>{{loadF8(pr), loadF8(pg), loadF8(pb)}, loadF8(pw)}, sp,
+                            allowThree, effort)
+               : fitColours(block, pixelsOf(block), sp, allowThree, effort);
+    writeBlock(withIndices(block, best), out);
 }
 
 // One entry per level, each with every step above inlined at its own instruction set. Rounding is

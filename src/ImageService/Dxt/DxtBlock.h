@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 // Vector values returned from the always-inline helpers below never cross a real call, so GCC's
 // ABI warning about them does not apply.
@@ -104,6 +105,16 @@ DXT_INLINE F16 minNonNegative(const F16& a, const F16& b) {
 DXT_INLINE F16 keep(const I16& m, const F16& v) {
     return {(F8)(m.lo & (I8)v.lo), (F8)(m.hi & (I8)v.hi)};
 }
+DXT_INLINE F8 keep(const I8& m, const F8& v) {
+    return (F8)(m & (I8)v);
+}
+// Eight lanes whose sum is v's.
+DXT_INLINE F8 fold(const F16& v) {
+    return v.lo + v.hi;
+}
+DXT_INLINE F8 fold(const F8& v) {
+    return v;
+}
 
 // Pairwise halving keeps the reduction's dependency chain short (and its rounding independent of
 // the vector width the copy runs at).
@@ -155,6 +166,23 @@ struct ColourBlock {
     // DXT1 only: pixels that must decode transparent, which forces the three-colour palette.
     std::uint32_t transparent = 0;
 };
+
+// The colours a fit scores and their weights: a block's sixteen pixels (V = F16, weight 1 where the
+// pixel counts), or for a block of at most eight colours its distinct colours weighted by their
+// pixel counts (V = F8). Every error and sum taken over them is a sum of integers below 2^24, exact
+// in either form, so both give the same results; the second takes half the lanes.
+template <class V>
+struct Colours {
+    V x[3];
+    V w;
+};
+// Per-lane palette indices of each form.
+template <class V>
+using IndexLanes = std::conditional_t<std::is_same_v<V, F16>, I16, I8>;
+
+DXT_INLINE Colours<F16> pixelsOf(const ColourBlock& block) {
+    return {{loadF16(block.r), loadF16(block.g), loadF16(block.b)}, loadF16(block.w)};
+}
 
 // DXT1 decides the palette from the order of the two packed endpoints: c0 > c1 gives four
 // colours, c0 <= c1 gives three plus transparent black.

@@ -121,9 +121,11 @@ DXT_INLINE int smallestKey(const I8& a, const I8& b) {
     return m[0];
 }
 
-// Swaps endpoints into the order the mode needs, assigns each pixel its nearest palette entry under
+// Swaps endpoints into the order the mode needs, assigns each colour its nearest palette entry under
 // the reference decoder's integer rounding, and scores the result. lanes receives the indices.
-DXT_INLINE Encoded evaluate(const ColourBlock& block, const Endpoints& ends, Mode mode, I16* lanes) {
+template <class V>
+DXT_INLINE Encoded evaluate(const Colours<V>& colours, const Endpoints& ends, Mode mode,
+                            IndexLanes<V>* lanes) {
     Encoded out;
     out.mode = mode;
     out.ends = ends;
@@ -140,23 +142,24 @@ DXT_INLINE Encoded evaluate(const ColourBlock& block, const Endpoints& ends, Mod
     // use index 0.
     buildPalette(out.ends, mode, mode == Mode::Four && p0 == p1, pal);
 
-    const F16 r = loadF16(block.r);
-    const F16 g = loadF16(block.g);
-    const F16 b = loadF16(block.b);
-    F16 best = F16{} + 3.4e38f;
-    I16 idx = I16{};
+    V best = V{} + 3.4e38f;
+    IndexLanes<V> idx = IndexLanes<V>{};
     for (int k = 0; k < pal.count; ++k) {
-        const F16 dr = r - pal.v[k][0];
-        const F16 dg = g - pal.v[k][1];
-        const F16 db = b - pal.v[k][2];
-        const F16 d = dr * dr + dg * dg + db * db;
-        const I16 closer = d < best;
+        const V dr = colours.x[0] - pal.v[k][0];
+        const V dg = colours.x[1] - pal.v[k][1];
+        const V db = colours.x[2] - pal.v[k][2];
+        const V d = dr * dr + dg * dg + db * db;
+        const IndexLanes<V> closer = d < best;
         best = select(closer, d, best);
-        idx = select(closer, I16{} + k, idx);
+        idx = select(closer, IndexLanes<V>{} + k, idx);
     }
-    out.error = sum16(best * loadF16(block.w));
+    out.error = sum16(best * colours.w);
     *lanes = idx;
     return out;
+}
+
+DXT_INLINE Encoded evaluate(const ColourBlock& block, const Endpoints& ends, Mode mode, I16* lanes) {
+    return evaluate(pixelsOf(block), ends, mode, lanes);
 }
 
 }  // namespace ImageService::Dxt::detail

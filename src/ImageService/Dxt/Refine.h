@@ -38,21 +38,21 @@ inline constexpr int kJointMoves[10][3] = {{1, 1, 1},   {-1, -1, -1}, {1, 2, 1},
 
 // Least-squares endpoints for fixed indices, then per channel the storage values around them that
 // minimise that channel's error exactly (channels are independent once the indices are fixed).
-DXT_INLINE bool quantisedLeastSquares(const ColourBlock& block, const Encoded& cur, const I16& idx, int reach,
-                                      Endpoints& out) {
-    const F16 w = loadF16(block.w);
-    const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
+template <class V>
+DXT_INLINE bool quantisedLeastSquares(const Colours<V>& colours, const Encoded& cur, const IndexLanes<V>& idx,
+                                      int reach, Endpoints& out) {
+    const V& w = colours.w;
+    const V* x = colours.x;
 
     // Per index: pixel count and per channel sum of values. Everything below, the normal equations
     // and each candidate's channel error, follows from these sixteen numbers.
     // They are sums of integers, exact in any order, so all sixteen are reduced together.
     F8 parts[16];
     for (int k = 0; k < 4; ++k) {
-        const F16 sel = keep(idx == k, w);
-        parts[k] = sel.lo + sel.hi;
+        const V sel = keep(idx == k, w);
+        parts[k] = fold(sel);
         for (int ch = 0; ch < 3; ++ch) {
-            const F16 v = sel * x[ch];
-            parts[4 + 4 * ch + k] = v.lo + v.hi;
+            parts[4 + 4 * ch + k] = fold(sel * x[ch]);
         }
     }
     alignas(32) float sums[16];
@@ -151,23 +151,25 @@ DXT_INLINE void paletteChannel(int q0, int q1, int ch, Mode mode, float* v) {
 // term. A unit move changes a single channel of the palette, so a trial then costs that channel's
 // terms alone. Pixel values and palette entries are integers, so every sum here is exact and a
 // trial scores exactly as a full evaluation would.
+template <class V>
 struct MoveBase {
-    F16 rest[4][3];
+    V rest[4][3];
 };
 
-DXT_INLINE void buildMoveBase(const F16* x, const Endpoints& ends, Mode mode, MoveBase& base) {
+template <class V>
+DXT_INLINE void buildMoveBase(const V* x, const Endpoints& ends, Mode mode, MoveBase<V>& base) {
     float v[3][4];
     for (int ch = 0; ch < 3; ++ch) {
         paletteChannel(ends.c[0][ch], ends.c[1][ch], ch, mode, v[ch]);
     }
     const int entries = mode == Mode::Four ? 4 : 3;
     for (int k = 0; k < entries; ++k) {
-        const F16 dr = x[0] - v[0][k];
-        const F16 dg = x[1] - v[1][k];
-        const F16 db = x[2] - v[2][k];
-        const F16 tr = dr * dr;
-        const F16 tg = dg * dg;
-        const F16 tb = db * db;
+        const V dr = x[0] - v[0][k];
+        const V dg = x[1] - v[1][k];
+        const V db = x[2] - v[2][k];
+        const V tr = dr * dr;
+        const V tg = dg * dg;
+        const V tb = db * db;
         base.rest[k][0] = tg + tb;
         base.rest[k][1] = tr + tb;
         base.rest[k][2] = tr + tg;
@@ -177,14 +179,15 @@ DXT_INLINE void buildMoveBase(const F16* x, const Endpoints& ends, Mode mode, Mo
 // The error evaluate gives for endpoints that differ from the base's in channel ch only, where they
 // are q0 and q1; trials are mostly rejected, so no indices are kept. single: the two endpoints are
 // equal, which leaves a four-colour palette one entry.
-DXT_INLINE float moveError(const F16* x, const F16& w, const MoveBase& base, int q0, int q1, int ch,
-                           Mode mode, bool single) {
+template <class V>
+DXT_INLINE float moveError(const V* x, const V& w, const MoveBase<V>& base, int q0, int q1, int ch, Mode mode,
+                           bool single) {
     float v[4];
     paletteChannel(q0, q1, ch, mode, v);
     const int entries = mode == Mode::Four ? (single ? 1 : 4) : 3;
-    F16 best = F16{} + 3.4e38f;
+    V best = V{} + 3.4e38f;
     for (int k = 0; k < entries; ++k) {
-        const F16 dc = x[ch] - v[k];
+        const V dc = x[ch] - v[k];
         best = minNonNegative(base.rest[k][ch] + dc * dc, best);
     }
     return sum16(best * w);
@@ -195,8 +198,7 @@ DXT_INLINE float moveError(const F16* x, const F16& w, const MoveBase& base, int
 // entry for every value the moving endpoint's channel takes (red and blue one step either way,
 // green two). A move then costs three table sums per moving entry instead of a palette rebuild and
 // a full evaluation, with the same exact error.
-// V is F16 for a block's sixteen pixels, or F8 for its distinct colours weighted by their counts
-// where it has at most eight: the same sums of integers, so the same errors, at half the work.
+// x and w are a Colours form's (DxtBlock.h).
 inline constexpr int kJointReach[3] = {1, 2, 1};
 
 template <class V>
@@ -261,21 +263,25 @@ DXT_INLINE Endpoints rounded(const float* end0, const float* end1) {
 
 // Real-valued endpoints rounded to storage precision and scored: where refinement starts, and a
 // cheap first look at a candidate before refining it.
+template <class V>
 struct Start {
     Encoded encoded;
-    I16 idx;
+    IndexLanes<V> idx;
 };
-DXT_INLINE Start roundedStart(const ColourBlock& block, Mode mode, const float* end0, const float* end1) {
-    Start start;
-    start.encoded = evaluate(block, rounded(end0, end1), mode, &start.idx);
+template <class V>
+DXT_INLINE Start<V> roundedStart(const Colours<V>& colours, Mode mode, const float* end0, const float* end1) {
+    Start<V> start;
+    start.encoded = evaluate(colours, rounded(end0, end1), mode, &start.idx);
     return start;
 }
 
 // Passes of joint moves from `best` (indices `idx`), each move kept where it lowers the error.
 // Returns whether any was kept.
 template <class V>
-DXT_INLINE bool jointMovePasses(const ColourBlock& block, const V* x, const V& w, Mode mode, int passes,
-                                int moves, Encoded& best, I16& idx) {
+DXT_INLINE bool jointMovePasses(const Colours<V>& colours, Mode mode, int passes, int moves, Encoded& best,
+                                IndexLanes<V>& idx) {
+    const V* x = colours.x;
+    const V& w = colours.w;
     bool moved = false;
     for (int pass = 0; pass < passes && best.error > 0.0f; ++pass) {
         const float before = best.error;
@@ -294,8 +300,8 @@ DXT_INLINE bool jointMovePasses(const ColourBlock& block, const V* x, const V& w
                 }
                 const bool equal = pack565(t.c[0]) == pack565(t.c[1]);
                 if (equal || jointMoveError(base, w, move) < best.error) {
-                    I16 ti;
-                    const Encoded trial = evaluate(block, t, mode, &ti);
+                    IndexLanes<V> ti;
+                    const Encoded trial = evaluate(colours, t, mode, &ti);
                     if (trial.error < best.error) {
                         best = trial;
                         idx = ti;
@@ -312,26 +318,29 @@ DXT_INLINE bool jointMovePasses(const ColourBlock& block, const V* x, const V& w
     return moved;
 }
 
-DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const Start& start,
+// The result's error, endpoints and mode; its indices are left to the caller, which needs them for
+// the block's winner alone.
+template <class V>
+DXT_INLINE Encoded refine(const Colours<V>& colours, Mode mode, const Start<V>& start,
                           const SearchEffort& effort) {
-    I16 idx = start.idx;
+    IndexLanes<V> idx = start.idx;
     Encoded best = start.encoded;
 
-    const F16 x[3] = {loadF16(block.r), loadF16(block.g), loadF16(block.b)};
-    const F16 w = loadF16(block.w);
+    const V* x = colours.x;
+    const V& w = colours.w;
     for (int round = 0; round < effort.refineRounds && best.error > 0.0f; ++round) {
         const float before = best.error;
         Endpoints next;
-        if (quantisedLeastSquares(block, best, idx, effort.leastSquaresReach, next)) {
-            I16 nextIdx;
-            const Encoded trial = evaluate(block, next, mode, &nextIdx);
+        if (quantisedLeastSquares(colours, best, idx, effort.leastSquaresReach, next)) {
+            IndexLanes<V> nextIdx;
+            const Encoded trial = evaluate(colours, next, mode, &nextIdx);
             if (trial.error < best.error) {
                 best = trial;
                 idx = nextIdx;
             }
         }
         if (best.error > 0.0f) {
-            MoveBase base;
+            MoveBase<V> base;
             buildMoveBase(x, best.ends, mode, base);
             for (int ch = 0; ch < 3 && best.error > 0.0f; ++ch) {
                 for (int m = 0; m < effort.channelMoves; ++m) {
@@ -351,7 +360,7 @@ DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const Start& star
                         Endpoints trialEnds = best.ends;
                         trialEnds.c[0][ch] = t0;
                         trialEnds.c[1][ch] = t1;
-                        best = evaluate(block, trialEnds, mode, &idx);
+                        best = evaluate(colours, trialEnds, mode, &idx);
                         buildMoveBase(x, best.ends, mode, base);
                     }
                 }
@@ -362,14 +371,14 @@ DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const Start& star
         }
     }
 
-    jointMovePasses(block, x, w, mode, effort.jointPasses, effort.jointMoves, best, idx);
-    best.indices = packIndices(idx, block.transparent);
+    jointMovePasses(colours, mode, effort.jointPasses, effort.jointMoves, best, idx);
     return best;
 }
 
-DXT_INLINE Encoded refine(const ColourBlock& block, Mode mode, const float* end0, const float* end1,
+template <class V>
+DXT_INLINE Encoded refine(const Colours<V>& colours, Mode mode, const float* end0, const float* end1,
                           const SearchEffort& effort) {
-    return refine(block, mode, roundedStart(block, mode, end0, end1), effort);
+    return refine(colours, mode, roundedStart(colours, mode, end0, end1), effort);
 }
 
 }  // namespace ImageService::Dxt::detail
