@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cstdlib>
 #include <cstring>
 
 #include "ImageService/Dxt/DxtBlock.h"
@@ -204,6 +205,10 @@ DXT_INLINE F8 pick(const Lanes& v, const I8& idx) {
 struct Window {
     int lo[3];
     int hi[3];
+    // The guess the window is centred on, and the largest total move of the three cuts from it:
+    // the packed search of a four-colour window holds only the cuts within that reach.
+    int centre[3];
+    int reach;
     int widest() const { return std::max(hi[0] - lo[0], std::max(hi[1] - lo[1], hi[2] - lo[2])) + 1; }
 };
 
@@ -231,16 +236,34 @@ DXT_INLINE void scoreFourPacked(const SortedPoints& p, const Window& w, const Wi
             m += kTo - kFrom + 1;
         }
     };
+    // The last cut's range for the first two at (i, j) in window v; empty when lo > hi.
+    auto kRange = [](const Window& v, int i, int j, int& lo, int& hi) {
+        lo = v.lo[2];
+        hi = v.hi[2];
+        if constexpr (kWide) {
+            const int rest = v.reach - std::abs(i - v.centre[0]) - std::abs(j - v.centre[1]);
+            lo = std::max(lo, v.centre[2] - rest);
+            hi = std::min(hi, v.centre[2] + rest);
+        }
+    };
     for (int i = w.lo[0]; i <= w.hi[0]; ++i) {
         for (int j = std::max(i, w.lo[1]); j <= w.hi[1]; ++j) {
-            const int kStart = std::max(j, w.lo[2]);
+            int kStart;
+            int kEnd;
+            kRange(w, i, j, kStart, kEnd);
+            kStart = std::max(kStart, j);
             if (scored && i >= scored->lo[0] && i <= scored->hi[0] && j >= scored->lo[1] &&
                 j <= scored->hi[1]) {
-                run(i, j, kStart, std::min(w.hi[2], scored->lo[2] - 1));
-                run(i, j, std::max(kStart, scored->hi[2] + 1), w.hi[2]);
-            } else {
-                run(i, j, kStart, w.hi[2]);
+                int sLo;
+                int sHi;
+                kRange(*scored, i, j, sLo, sHi);
+                if (sLo <= sHi) {
+                    run(i, j, kStart, std::min(kEnd, sLo - 1));
+                    run(i, j, std::max(kStart, sHi + 1), kEnd);
+                    continue;
+                }
             }
+            run(i, j, kStart, kEnd);
         }
     }
     if (m == 0) {
@@ -381,10 +404,14 @@ DXT_INLINE int countBelow(const SortedPoints& p, float threshold) {
 
 // Best ordered split of the sorted points into the mode's clusters (4: weights 1, 2/3, 1/3, 0;
 // 3: weights 1, 1/2, 0) by least squares at storage precision. radius bounds how far each cut moves
-// from the current guess per round; a radius >= n searches every split. Returns the chosen cut's
+// from the current guess per round; a radius >= n searches every split. In the four-colour search,
+// reach (below 3 * radius) also bounds the three cuts' total move where the window is at most nine
+// wide: the cuts moved far in all three at once gain 0.0004 dB on the corpus at radius 4 for 5% of the
+// encoder's time. Returns the chosen cut's
 // score: its squared error at storage precision is the points' sum of count * |colour|^2 less the
 // score (-FLT_MAX when no cut had a solution).
-DXT_INLINE float clusterFit(const SortedPoints& p, Mode mode, int radius, float* end0, float* end1) {
+DXT_INLINE float clusterFit(const SortedPoints& p, Mode mode, int radius, int reach, float* end0,
+                            float* end1) {
     const int n = p.n;
     const float lo = p.t[0];
     const float span = p.t[n - 1] - lo;
@@ -405,8 +432,10 @@ DXT_INLINE float clusterFit(const SortedPoints& p, Mode mode, int radius, float*
         for (int round = 0; round < rounds; ++round) {
             Best best;
             const Window w{{std::max(0, ci - radius), std::max(0, cj - radius), std::max(0, ck - radius)},
-                           {std::min(n, ci + radius), std::min(n, cj + radius), std::min(n, ck + radius)}};
-            if (w.widest() <= 8) {
+                           {std::min(n, ci + radius), std::min(n, cj + radius), std::min(n, ck + radius)},
+                           {ci, cj, ck},
+                           reach};
+            if (w.widest() <= 8 && reach >= 3 * radius) {
                 scoreFourPacked<false>(p, w, haveScored ? &scored : nullptr, best);
             } else if (w.widest() <= 9) {
                 scoreFourPacked<true>(p, w, haveScored ? &scored : nullptr, best);
@@ -427,6 +456,7 @@ DXT_INLINE float clusterFit(const SortedPoints& p, Mode mode, int radius, float*
             }
             if (s == -FLT_MAX && radius < n) {
                 radius = n;
+                reach = 3 * n;
                 rounds = round + 2;
                 continue;
             }
@@ -445,8 +475,9 @@ DXT_INLINE float clusterFit(const SortedPoints& p, Mode mode, int radius, float*
             const int fk = code & 31;
             // A best cut inside the window is taken as final; only one on its edge may have
             // better neighbours outside.
-            const bool edge =
-                onEdge(fi, ci, radius, n) || onEdge(fj, cj, radius, n) || onEdge(fk, ck, radius, n);
+            const bool edge = onEdge(fi, ci, radius, n) || onEdge(fj, cj, radius, n) ||
+                              onEdge(fk, ck, radius, n) ||
+                              std::abs(fi - ci) + std::abs(fj - cj) + std::abs(fk - ck) == reach;
             ci = fi, cj = fj, ck = fk;
             if (!edge) {
                 break;
@@ -469,7 +500,9 @@ DXT_INLINE float clusterFit(const SortedPoints& p, Mode mode, int radius, float*
         for (int round = 0; round < rounds; ++round) {
             Best best;
             const Window w{{std::max(0, ci - radius), std::max(0, cj - radius), 0},
-                           {std::min(n, ci + radius), std::min(n, cj + radius), 0}};
+                           {std::min(n, ci + radius), std::min(n, cj + radius), 0},
+                           {ci, cj, 0},
+                           2 * radius};
             if (w.widest() <= 8) {
                 scoreThreePacked(p, w, best);
             } else {

@@ -14,6 +14,8 @@ struct SearchEffort {
     int radius;
     int wideRadius;
     int wideFromColours;
+    // The largest total move of the three cuts in that wider search (3 * wideRadius: any).
+    int wideReach;
     // Four-colour palettes that leave one endpoint unused are tried when three evenly spaced levels
     // are predicted to fit within this factor of the error reached so far (0: never); with the
     // unused endpoint at the end that starts closer (1) or at both ends in turn (2).
