@@ -116,19 +116,9 @@ DXT_INLINE F8 fold(const F8& v) {
     return v;
 }
 
-// Pairwise halving keeps the reduction's dependency chain short (and its rounding independent of
-// the vector width the copy runs at).
-DXT_INLINE float sum16(const F16& v) {
-    const F8 s8 = v.lo + v.hi;
-    F4 a;
-    F4 b;
-    std::memcpy(&a, &s8, 16);
-    std::memcpy(&b, reinterpret_cast<const char*>(&s8) + 16, 16);
-    const F4 s4 = a + b;
-    return (s4[0] + s4[2]) + (s4[1] + s4[3]);
-}
-
-// The same for eight lanes (a block's distinct colours, where it has at most eight).
+// The sum of all lanes, of a block's sixteen pixels or its (at most eight) distinct colours. Pairwise
+// halving keeps the reduction's dependency chain short (and its rounding independent of the vector
+// width the copy runs at).
 DXT_INLINE float sum16(const F8& v) {
     F4 a;
     F4 b;
@@ -136,6 +126,9 @@ DXT_INLINE float sum16(const F8& v) {
     std::memcpy(&b, reinterpret_cast<const char*>(&v) + 16, 16);
     const F4 s4 = a + b;
     return (s4[0] + s4[2]) + (s4[1] + s4[3]);
+}
+DXT_INLINE float sum16(const F16& v) {
+    return sum16(v.lo + v.hi);
 }
 
 // Lane j holds the sum of v[j]'s lanes, for eight vectors at once: pairs of vectors are
