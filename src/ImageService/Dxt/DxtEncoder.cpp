@@ -142,7 +142,7 @@ void encodeDxt1Block(const std::uint8_t* rgba, std::uint32_t validMask, std::uin
     }
     ColourBlock colour;
     toColourBlock(rgba, validMask, true, colour);
-    detail::encodeColourBlock(colour, true, detail::searchEffort(effort), block);
+    detail::encodeColourBlock(colour, true, detail::searchEffort(effort, false), block);
 }
 
 void encodeDxt3Block(const std::uint8_t* rgba, std::uint32_t validMask, std::uint8_t* block, Effort effort) {
@@ -157,7 +157,7 @@ void encodeDxt3Block(const std::uint8_t* rgba, std::uint32_t validMask, std::uin
     // Some decoders read a DXT3 colour block as four colours whatever the endpoint order, others by
     // the order as in DXT1; only four colours with c0 > c1 (or one colour on index 0) reads the
     // same on both.
-    detail::encodeColourBlock(colour, false, detail::searchEffort(effort), block + 8);
+    detail::encodeColourBlock(colour, false, detail::searchEffort(effort, true), block + 8);
 }
 
 void encodeDxt1(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* blocks,

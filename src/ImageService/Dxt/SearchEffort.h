@@ -44,6 +44,7 @@ struct SearchEffort {
     float winnerJointAbove;
 };
 
-const SearchEffort& searchEffort(Effort effort);
+// fourColourOnly: for colour blocks that may not use the three-colour palette (DXT3's).
+const SearchEffort& searchEffort(Effort effort, bool fourColourOnly);
 
 }  // namespace ImageService::Dxt::detail
