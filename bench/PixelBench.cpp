@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "ImageService/BlockCodec.h"
-#include "ImageService/D3DX.h"
+#include "ImageService/D3DX/BlockCodec.h"
+#include "ImageService/D3DX/D3DX.h"
 
 namespace {
 

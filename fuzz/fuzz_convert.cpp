@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "ImageService/D3DX.h"
+#include "ImageService/D3DX/D3DX.h"
 
 using namespace ImageService;
 

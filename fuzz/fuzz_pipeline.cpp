@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "ImageService/D3DX.h"
+#include "ImageService/D3DX/D3DX.h"
 #include "TXD/TXDArchive.h"
 
 using namespace ImageService;

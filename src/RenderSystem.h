@@ -4,7 +4,7 @@
 // shutDown releases exactly what was made.
 #pragma once
 
-#include "ImageService/D3DX.h"
+#include "ImageService/D3DX/D3DX.h"
 
 class RenderSystem {
 public:

@@ -10,7 +10,7 @@
 #include "Cli/Modes.h"
 #include "Cli/PngFile.h"
 #include "Cli/Report.h"
-#include "ImageService/D3DX.h"
+#include "ImageService/D3DX/D3DX.h"
 #include "TXD/TXDArchive.h"
 
 namespace Cli {

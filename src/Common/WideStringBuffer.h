@@ -3,7 +3,7 @@
 // release frees it, and the next acquire makes a new one.
 #pragma once
 
-#include "ImageService/Types.h"
+#include "ImageService/Direct3D/Types.h"
 
 class WideStringBuffer {
 public:

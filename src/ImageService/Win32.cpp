@@ -1,6 +1,6 @@
 #include "ImageService/Win32.h"
 
-#include "ImageService/TestSeams.h"
+#include "ImageService/Infrastructure/TestSeams.h"
 #include "Platform/Files.h"
 
 namespace ImageService {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ImageService/Types.h"
+#include "ImageService/Direct3D/Types.h"
 
 namespace ImageService {
 

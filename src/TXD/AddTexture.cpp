@@ -3,7 +3,7 @@
 // the archive is left exactly as it was.
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
-#include "ImageService/D3DX.h"
+#include "ImageService/D3DX/D3DX.h"
 #include "TXD/TXDArchive.h"
 
 using namespace ImageService;

@@ -4,7 +4,7 @@
 // texture's own format.
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
-#include "ImageService/D3DX.h"
+#include "ImageService/D3DX/D3DX.h"
 #include "TXD/TXDArchive.h"
 
 using namespace ImageService;

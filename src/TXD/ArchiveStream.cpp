@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "ImageService/TestSeams.h"
+#include "ImageService/Infrastructure/TestSeams.h"
 
 namespace TXD {
 namespace {

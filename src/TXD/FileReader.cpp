@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Common/MessageLog.h"
-#include "ImageService/Format.h"
+#include "ImageService/Direct3D/Format.h"
 #include "TXD/ArchiveInput.h"
 #include "TXD/ArchiveLayout.h"
 #include "TXD/TXDArchive.h"

@@ -9,7 +9,7 @@
 
 #include "Common/FailureReason.h"
 #include "Common/MessageLog.h"
-#include "ImageService/Format.h"
+#include "ImageService/Direct3D/Format.h"
 #include "TXD/ArchiveLayout.h"
 #include "TXD/ArchiveStream.h"
 #include "TXD/TXDArchive.h"

@@ -2,7 +2,7 @@
 // across, the rest filtered from it. The swap happens only once the whole chain stands, so the
 // record's level count always matches the levels its texture has.
 #include "Common/MessageLog.h"
-#include "ImageService/D3DX.h"
+#include "ImageService/D3DX/D3DX.h"
 #include "TXD/TXDArchive.h"
 
 using namespace ImageService;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ImageService/Device.h"
+#include "ImageService/Direct3D/Device.h"
 #include "TXD/TextureRecord.h"
 
 namespace TXD {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ImageService/Texture.h"
+#include "ImageService/Direct3D/Texture.h"
 
 namespace TXD {
 

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ImageService/BlockCodec.h"
+#include "ImageService/D3DX/BlockCodec.h"
 #include "support/Textures.h"
 
 namespace ImageService {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ImageService/PixelFormats.h"
+#include "ImageService/D3DX/PixelFormats.h"
 #include "support/TempFolder.h"
 #include "support/Textures.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ImageService/BlockCodec.h"
+#include "ImageService/D3DX/BlockCodec.h"
 #include "support/Textures.h"
 
 namespace ImageService {

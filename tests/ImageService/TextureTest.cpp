@@ -1,7 +1,7 @@
 // The texture object model: packed locks, full chains, refusals, surface lifetimes and the fault seam.
 #include <gtest/gtest.h>
 
-#include "ImageService/Texture.h"
+#include "ImageService/Direct3D/Texture.h"
 #include "support/Textures.h"
 
 namespace ImageService {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "ImageService/TestSeams.h"
+#include "ImageService/Infrastructure/TestSeams.h"
 #include "TXD/TXDArchive.h"
 #include "support/ArchiveReader.h"
 #include "support/Records.h"

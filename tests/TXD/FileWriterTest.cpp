@@ -9,8 +9,8 @@
 #include <string>
 #include <tuple>
 
-#include "ImageService/TestSeams.h"
-#include "ImageService/Texture.h"
+#include "ImageService/Infrastructure/TestSeams.h"
+#include "ImageService/Direct3D/Texture.h"
 #include "TXD/FileWriterFixture.h"
 #include "TXD/TXDArchive.h"
 #include "support/ArchiveReader.h"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "ImageService/BlockCodec.h"
+#include "ImageService/D3DX/BlockCodec.h"
 #include "support/ArchiveReader.h"
 #include "support/Process.h"
 #include "support/TempFolder.h"

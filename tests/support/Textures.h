@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ImageService/D3DX.h"
-#include "ImageService/TestSeams.h"
+#include "ImageService/D3DX/D3DX.h"
+#include "ImageService/Infrastructure/TestSeams.h"
 #include "support/ImageFiles.h"
 
 struct Releaser {

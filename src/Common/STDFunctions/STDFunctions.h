@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ImageService/Types.h"
+#include "ImageService/Direct3D/Types.h"
 
 namespace STDFunctions {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ImageService/D3DX.h"
+#include "ImageService/D3DX/D3DX.h"
 #include "ImageService/Decode/Source.h"
 
 namespace ImageService::Decode {

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "ImageService/Format.h"
-#include "ImageService/PixelBuffer.h"
-#include "ImageService/Unknown.h"
+#include "ImageService/Direct3D/Format.h"
+#include "ImageService/Direct3D/PixelBuffer.h"
+#include "ImageService/Direct3D/Unknown.h"
 
 namespace ImageService {
 

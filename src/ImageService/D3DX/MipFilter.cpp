@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "ImageService/D3DX.h"
-#include "ImageService/PixelFormats.h"
-#include "ImageService/TestSeams.h"
+#include "ImageService/D3DX/D3DX.h"
+#include "ImageService/D3DX/PixelFormats.h"
+#include "ImageService/Infrastructure/TestSeams.h"
 
 namespace ImageService {
 namespace {

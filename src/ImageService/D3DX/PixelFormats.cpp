@@ -1,12 +1,12 @@
-#include "ImageService/PixelFormats.h"
+#include "ImageService/D3DX/PixelFormats.h"
 
 #include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "ImageService/BlockCodec.h"
-#include "ImageService/Parallel.h"
+#include "ImageService/D3DX/BlockCodec.h"
+#include "ImageService/Infrastructure/Parallel.h"
 
 namespace ImageService {
 namespace {

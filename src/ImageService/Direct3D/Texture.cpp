@@ -1,8 +1,8 @@
-#include "ImageService/Texture.h"
+#include "ImageService/Direct3D/Texture.h"
 
 #include <new>
 
-#include "ImageService/TestSeams.h"
+#include "ImageService/Infrastructure/TestSeams.h"
 
 namespace ImageService {
 namespace {

@@ -1,4 +1,4 @@
-#include "ImageService/Parallel.h"
+#include "ImageService/Infrastructure/Parallel.h"
 
 #include <algorithm>
 #include <atomic>

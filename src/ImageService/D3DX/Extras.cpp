@@ -1,9 +1,9 @@
 #include <cmath>
 #include <new>
 
-#include "ImageService/D3DX.h"
-#include "ImageService/Device.h"
-#include "ImageService/TestSeams.h"
+#include "ImageService/D3DX/D3DX.h"
+#include "ImageService/Direct3D/Device.h"
+#include "ImageService/Infrastructure/TestSeams.h"
 
 namespace ImageService {
 

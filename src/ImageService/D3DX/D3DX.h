@@ -3,8 +3,8 @@
 // file named after its job (ImageFile.cpp, Conversion.cpp, MipFilter.cpp, Extras.cpp).
 #pragma once
 
-#include "ImageService/Device.h"
-#include "ImageService/Texture.h"
+#include "ImageService/Direct3D/Device.h"
+#include "ImageService/Direct3D/Texture.h"
 
 namespace ImageService {
 

@@ -1,4 +1,4 @@
-#include "ImageService/Format.h"
+#include "ImageService/Direct3D/Format.h"
 
 #include <limits>
 

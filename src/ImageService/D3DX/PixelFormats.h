@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "ImageService/Texture.h"
+#include "ImageService/Direct3D/Texture.h"
 
 namespace ImageService {
 

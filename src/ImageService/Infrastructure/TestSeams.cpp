@@ -1,8 +1,8 @@
-#include "ImageService/TestSeams.h"
+#include "ImageService/Infrastructure/TestSeams.h"
 
 #include <array>
 
-#include "ImageService/Unknown.h"
+#include "ImageService/Direct3D/Unknown.h"
 
 namespace ImageService {
 namespace {

@@ -1,4 +1,4 @@
-#include "ImageService/Unknown.h"
+#include "ImageService/Direct3D/Unknown.h"
 
 namespace ImageService {
 namespace {

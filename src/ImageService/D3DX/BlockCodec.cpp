@@ -1,4 +1,4 @@
-#include "ImageService/BlockCodec.h"
+#include "ImageService/D3DX/BlockCodec.h"
 
 #include <squish.h>
 
@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "ImageService/Dxt/DxtEncoder.h"
-#include "ImageService/Parallel.h"
+#include "ImageService/Infrastructure/Parallel.h"
 
 namespace ImageService {
 namespace {

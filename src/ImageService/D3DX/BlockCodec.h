@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "ImageService/Format.h"
+#include "ImageService/Direct3D/Format.h"
 
 namespace ImageService {
 

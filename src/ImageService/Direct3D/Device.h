@@ -6,9 +6,9 @@
 #include <map>
 #include <utility>
 
-#include "ImageService/Format.h"
-#include "ImageService/Texture.h"
-#include "ImageService/Unknown.h"
+#include "ImageService/Direct3D/Format.h"
+#include "ImageService/Direct3D/Texture.h"
+#include "ImageService/Direct3D/Unknown.h"
 
 namespace ImageService {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "ImageService/Decode/Decoders.h"
-#include "ImageService/PixelBuffer.h"
+#include "ImageService/Direct3D/PixelBuffer.h"
 
 namespace ImageService {
 

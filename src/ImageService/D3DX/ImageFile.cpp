@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "Common/FailureReason.h"
-#include "ImageService/CompressAhead.h"
-#include "ImageService/D3DX.h"
-#include "ImageService/Device.h"
+#include "ImageService/D3DX/CompressAhead.h"
+#include "ImageService/D3DX/D3DX.h"
+#include "ImageService/Direct3D/Device.h"
 #include "ImageService/Decode/Decoders.h"
-#include "ImageService/TestSeams.h"
+#include "ImageService/Infrastructure/TestSeams.h"
 #include "ImageService/Win32.h"
 #include "Platform/Files.h"
 

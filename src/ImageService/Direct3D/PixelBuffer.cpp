@@ -1,4 +1,4 @@
-#include "ImageService/PixelBuffer.h"
+#include "ImageService/Direct3D/PixelBuffer.h"
 
 namespace ImageService {
 

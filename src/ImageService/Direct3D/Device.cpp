@@ -1,9 +1,9 @@
-#include "ImageService/Device.h"
+#include "ImageService/Direct3D/Device.h"
 
 #include <cstring>
 #include <new>
 
-#include "ImageService/TestSeams.h"
+#include "ImageService/Infrastructure/TestSeams.h"
 
 namespace ImageService {
 

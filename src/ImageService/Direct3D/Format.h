@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "ImageService/Types.h"
+#include "ImageService/Direct3D/Types.h"
 
 namespace ImageService {
 

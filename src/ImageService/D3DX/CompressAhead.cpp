@@ -1,4 +1,4 @@
-#include "ImageService/CompressAhead.h"
+#include "ImageService/D3DX/CompressAhead.h"
 
 #include <algorithm>
 #include <memory>
@@ -6,8 +6,8 @@
 #include <optional>
 #include <exception>
 
-#include "ImageService/Format.h"
-#include "ImageService/PixelFormats.h"
+#include "ImageService/Direct3D/Format.h"
+#include "ImageService/D3DX/PixelFormats.h"
 
 namespace ImageService {
 namespace {
