@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "Common/MessageLog.h"
-#include "ImageService/Win32.h"
+#include "Platform/Win32.h"
 
 using namespace ImageService;
 
@@ -135,9 +135,9 @@ bool RenderSystem::initialize() {
 
 bool RenderSystem::initializeFont() {
     int dotsPerInch = 0;
-    if (HDC screen = GetDC(nullptr)) {
-        dotsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
-        ReleaseDC(nullptr, screen);
+    if (Win32::HDC screen = Win32::GetDC(nullptr)) {
+        dotsPerInch = Win32::GetDeviceCaps(screen, Win32::LOGPIXELSY);
+        Win32::ReleaseDC(nullptr, screen);
     }
     INT fontHeight = (-11 * dotsPerInch) / 72;
     if (FAILED(D3DXCreateFontW(device, fontHeight, 0, 700, 1, 0, 1, 0, 4, 0, u"Arial", &font))) {

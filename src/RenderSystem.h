@@ -23,7 +23,7 @@ public:
     static constexpr int kMeshVertexCount = 28;
     static const MeshVertex kMeshVertices[kMeshVertexCount];
 
-    ImageService::HWND& window;
+    Win32::HWND& window;
     float width;
     float height;
     ImageService::IDirect3D9* direct3D = nullptr;
@@ -44,7 +44,7 @@ public:
     ImageService::IDirect3DTexture9* circleTexture = nullptr;
     bool circleTextureLoaded = true;
 
-    RenderSystem(ImageService::HWND& window, float width, float height);
+    RenderSystem(Win32::HWND& window, float width, float height);
     RenderSystem(const RenderSystem&) = delete;
     RenderSystem& operator=(const RenderSystem&) = delete;
 

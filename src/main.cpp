@@ -11,7 +11,7 @@
 #include "Common/Console.h"
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
-#include "ImageService/Win32.h"
+#include "Platform/Win32.h"
 #include "ParamCheck.h"
 #include "Platform/Files.h"
 #include "Platform/Process.h"
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
         return fail();
     }
 
-    ImageService::HWND window = ImageService::GetForegroundWindow();
+    Win32::HWND window = Win32::GetForegroundWindow();
     auto* renderSystem = new RenderSystem(window, 800.0f, 600.0f);
     if (!renderSystem->deviceCreated) {
         Console::print("Unable to create 3D Device, can not continue!");

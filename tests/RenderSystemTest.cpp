@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "ImageService/Win32.h"
+#include "Platform/Win32.h"
 #include "RenderSystem.h"
 #include "support/LogCapture.h"
 #include "support/Textures.h"
@@ -14,7 +14,7 @@ using namespace ImageService;
 
 class RenderSystemTest : public LeakCheckedTest {
 protected:
-    HWND window = GetForegroundWindow();
+    HWND window = Win32::GetForegroundWindow();
 };
 
 // Tests run where there is no resources folder: its textures only switch their features off.

@@ -7,7 +7,7 @@
 #include "Cli/Modes.h"
 #include "Cli/Report.h"
 #include "Common/STDFunctions/STDFunctions.h"
-#include "ImageService/Win32.h"
+#include "Platform/Win32.h"
 #include "Platform/Files.h"
 #include "RenderSystem.h"
 #include "TXD/ArchiveLayout.h"
@@ -90,7 +90,7 @@ int runAdd(const Arguments& arguments) {
         return kExitFailure;
     }
 
-    ImageService::HWND window = ImageService::GetForegroundWindow();
+    Win32::HWND window = Win32::GetForegroundWindow();
     RenderSystem renderSystem(window, 800.0f, 600.0f);
     if (!renderSystem.deviceCreated) {
         renderSystem.shutDown();

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Common/FailureReason.h"
+#include "Platform/FailureReason.h"
 
 namespace {
 MessageLog* instance = nullptr;

@@ -1,13 +1,13 @@
 #include "Common/WideStringBuffer.h"
 
 namespace {
-ImageService::WCHAR* buffer = nullptr;
+Win32::WCHAR* buffer = nullptr;
 int holders = 0;
 }  // namespace
 
-ImageService::WCHAR* WideStringBuffer::acquire() {
+Win32::WCHAR* WideStringBuffer::acquire() {
     if (!buffer)
-        buffer = new ImageService::WCHAR[kCapacity]();
+        buffer = new Win32::WCHAR[kCapacity]();
     ++holders;
     return buffer;
 }

@@ -3,13 +3,13 @@
 // release frees it, and the next acquire makes a new one.
 #pragma once
 
-#include "ImageService/Direct3D/Types.h"
+#include "Platform/Win32.h"
 
 class WideStringBuffer {
 public:
     static constexpr int kCapacity = 768;
 
-    static ImageService::WCHAR* acquire();
+    static Win32::WCHAR* acquire();
     static void release();
     static int holderCount();
 };

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "ImageService/Infrastructure/TestSeams.h"
+#include "ImageService/Direct3D/TestSeams.h"
 
 namespace TXD {
 namespace {

@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "Common/FailureReason.h"
+#include "Platform/FailureReason.h"
 #include "Common/MessageLog.h"
 #include "ImageService/Direct3D/Format.h"
 #include "TXD/ArchiveLayout.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "Common/FailureReason.h"
+#include "Platform/FailureReason.h"
 #include "Common/MessageLog.h"
 #include "support/LogCapture.h"
 

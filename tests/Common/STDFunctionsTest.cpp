@@ -5,7 +5,7 @@
 
 #include "Common/STDFunctions/STDFunctions.h"
 #include "Common/WideStringBuffer.h"
-#include "ImageService/Win32.h"
+#include "Platform/Win32.h"
 #include "support/LogCapture.h"
 
 namespace {
@@ -55,7 +55,7 @@ TEST(STDFunctions, FolderIsTheTextBeforeTheLastSeparator) {
 
 TEST(STDFunctions, WideningSignExtendsAndRefusesLongTexts) {
     // A destination of exactly the promised 512 elements, and a guard element behind it.
-    std::vector<ImageService::WCHAR> buffer(STDFunctions::kMaxWideLength + 1, 0x7777);
+    std::vector<Win32::WCHAR> buffer(STDFunctions::kMaxWideLength + 1, 0x7777);
     LogCapture capture;
 
     STDFunctions::stringToLPCWSTR(std::string("a\xE9", 2), buffer.data());
@@ -80,13 +80,13 @@ TEST(STDFunctions, WideningSignExtendsAndRefusesLongTexts) {
               std::vector<std::string>{"STDFunctions::stringToLPCWSTR(840) - String size: 512 is "
                                        "greater than max length: 512"});
     // The refusal names no file, not even one called "-".
-    EXPECT_EQ(ImageService::narrowPath(buffer.data()), "");
+    EXPECT_EQ(Win32::narrowPath(buffer.data()), "");
 
     STDFunctions::stringToLPCWSTR("-", buffer.data());
-    EXPECT_EQ(ImageService::narrowPath(buffer.data()), "-");
+    EXPECT_EQ(Win32::narrowPath(buffer.data()), "-");
     // Narrowing is the exact inverse for UTF-8.
     const std::string name = "caf\xC3\xA9/textur\xC3\xA9.png";
-    EXPECT_EQ(ImageService::narrowPath(STDFunctions::stringToLPCWSTR(name, buffer.data())), name);
+    EXPECT_EQ(Win32::narrowPath(STDFunctions::stringToLPCWSTR(name, buffer.data())), name);
 }
 
 TEST(STDFunctions, FileExistsForFilesAndFoldersButNotRefusedPaths) {

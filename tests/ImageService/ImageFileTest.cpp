@@ -16,9 +16,9 @@
 #include <tuple>
 #include <vector>
 
-#include "Common/FailureReason.h"
+#include "Platform/FailureReason.h"
 #include "ImageService/Decode/Decoders.h"
-#include "ImageService/Win32.h"
+#include "Platform/Win32.h"
 #include "support/TempFolder.h"
 #include "support/Textures.h"
 
@@ -399,7 +399,7 @@ TEST_F(ImageFileTest, ArgumentsPathsAndFaultsThatGiveNoImage) {
     // A refused path conversion leaves "-" behind; it must never be opened as a file of that name.
     writeFile(folder / "-", readFile(png));
     WCHAR refused[4] = {};
-    markRefusedPath(refused);
+    Win32::markRefusedPath(refused);
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(folder.path());
     EXPECT_TRUE(FAILED(D3DXGetImageInfoFromFileW(refused, &info)));

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "Common/FailureReason.h"
+#include "Platform/FailureReason.h"
 #include "support/TempFolder.h"
 #include "support/Textures.h"
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "ImageService/Infrastructure/TestSeams.h"
+#include "ImageService/Direct3D/TestSeams.h"
 #include "TXD/TXDArchive.h"
 #include "support/ArchiveReader.h"
 #include "support/Records.h"

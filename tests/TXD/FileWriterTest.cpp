@@ -9,7 +9,7 @@
 #include <string>
 #include <tuple>
 
-#include "ImageService/Infrastructure/TestSeams.h"
+#include "ImageService/Direct3D/TestSeams.h"
 #include "ImageService/Direct3D/Texture.h"
 #include "TXD/FileWriterFixture.h"
 #include "TXD/TXDArchive.h"

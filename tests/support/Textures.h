@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ImageService/D3DX/D3DX.h"
-#include "ImageService/Infrastructure/TestSeams.h"
+#include "ImageService/Direct3D/TestSeams.h"
 #include "support/ImageFiles.h"
 
 struct Releaser {

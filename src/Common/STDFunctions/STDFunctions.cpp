@@ -2,7 +2,7 @@
 
 #include "Common/MessageLog.h"
 #include "Common/WideStringBuffer.h"
-#include "ImageService/Win32.h"
+#include "Platform/Win32.h"
 
 namespace STDFunctions {
 namespace {
@@ -95,25 +95,25 @@ std::string getFolder(const std::string& path) {
 
 bool fileExists(const std::string& path) {
     // Callers hold the buffer already; holding it here as well keeps a caller that forgot safe.
-    const ImageService::WCHAR* wide = stringToLPCWSTR(path, WideStringBuffer::acquire());
-    bool exists = ImageService::GetFileAttributesW(wide) != ImageService::INVALID_FILE_ATTRIBUTES;
+    const Win32::WCHAR* wide = stringToLPCWSTR(path, WideStringBuffer::acquire());
+    bool exists = Win32::GetFileAttributesW(wide) != Win32::INVALID_FILE_ATTRIBUTES;
     WideStringBuffer::release();
     return exists;
 }
 
-const ImageService::WCHAR* stringToLPCWSTR(const std::string& text, ImageService::WCHAR* destination) {
+const Win32::WCHAR* stringToLPCWSTR(const std::string& text, Win32::WCHAR* destination) {
     if (text.size() >= kMaxWideLength) {
         MessageLog::getInstance()->logMessage(
             MessageLog::Error, "String size: %i is greater than max length: %i",
             "Common\\STDFunctions\\STDFunctions", "STDFunctions::stringToLPCWSTR", 840,
             static_cast<int>(text.size()), static_cast<int>(kMaxWideLength));
-        ImageService::markRefusedPath(destination);
+        Win32::markRefusedPath(destination);
         return destination;
     }
     std::size_t i = 0;
     for (; i < text.size(); ++i) {
         destination[i] =
-            static_cast<ImageService::WCHAR>(static_cast<std::int16_t>(static_cast<signed char>(text[i])));
+            static_cast<Win32::WCHAR>(static_cast<std::int16_t>(static_cast<signed char>(text[i])));
     }
     destination[i] = 0;
     // Clears a refusal marker left by an earlier conversion, within the destination's promised size.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ImageService/Direct3D/Types.h"
+#include "Platform/Win32.h"
 
 namespace STDFunctions {
 
@@ -24,6 +24,6 @@ bool fileExists(const std::string& path);
 
 // Widens byte by byte with sign extension into `destination` (at least 512 wide characters). A text
 // of 512 characters or more is refused: it is logged and becomes "-", which names no file.
-const ImageService::WCHAR* stringToLPCWSTR(const std::string& text, ImageService::WCHAR* destination);
+const Win32::WCHAR* stringToLPCWSTR(const std::string& text, Win32::WCHAR* destination);
 
 }  // namespace STDFunctions

@@ -5,21 +5,9 @@
 
 #include "ImageService/Direct3D/Device.h"
 #include "ImageService/Direct3D/Texture.h"
+#include "ImageService/Decode/ImageFileFormat.h"
 
 namespace ImageService {
-
-enum D3DXIMAGE_FILEFORMAT : DWORD {
-    D3DXIFF_BMP = 0,
-    D3DXIFF_JPG = 1,
-    D3DXIFF_TGA = 2,
-    D3DXIFF_PNG = 3,
-    D3DXIFF_DDS = 4,
-    D3DXIFF_PPM = 5,
-    D3DXIFF_DIB = 6,
-    D3DXIFF_HDR = 7,
-    D3DXIFF_PFM = 8,
-    D3DXIFF_UNKNOWN = 0xFFFFFFFF,
-};
 
 struct D3DXIMAGE_INFO {
     UINT Width;

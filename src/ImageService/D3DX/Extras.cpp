@@ -3,7 +3,7 @@
 
 #include "ImageService/D3DX/D3DX.h"
 #include "ImageService/Direct3D/Device.h"
-#include "ImageService/Infrastructure/TestSeams.h"
+#include "ImageService/Direct3D/TestSeams.h"
 
 namespace ImageService {
 

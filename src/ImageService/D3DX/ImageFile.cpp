@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "Common/FailureReason.h"
+#include "Platform/FailureReason.h"
 #include "ImageService/D3DX/CompressAhead.h"
 #include "ImageService/D3DX/D3DX.h"
 #include "ImageService/Direct3D/Device.h"
 #include "ImageService/Decode/Decoders.h"
-#include "ImageService/Infrastructure/TestSeams.h"
-#include "ImageService/Win32.h"
+#include "ImageService/Direct3D/TestSeams.h"
+#include "Platform/Win32.h"
 #include "Platform/Files.h"
 
 namespace ImageService {
@@ -59,7 +59,7 @@ private:
 // Only regular files: a folder, a pipe or a device has no length to check headers against, and
 // opening one must not wait for a writer.
 HRESULT openFile(LPCWSTR path, Platform::InputFile* in) {
-    std::string name = narrowPath(path);
+    std::string name = Win32::narrowPath(path);
     if (name.empty())
         return E_FAIL;
     if (!in->open(name)) {

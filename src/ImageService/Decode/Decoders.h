@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <string>
 
-#include "ImageService/D3DX/D3DX.h"
+#include "ImageService/Decode/ImageFileFormat.h"
+#include "ImageService/Direct3D/Format.h"
 #include "ImageService/Decode/Source.h"
 
 namespace ImageService::Decode {

@@ -2,7 +2,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "Common/FailureReason.h"
+#include "Platform/FailureReason.h"
 #include "ImageService/Decode/Decoders.h"
 
 namespace ImageService::Decode {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "ImageService/Infrastructure/TestSeams.h"
+#include "ImageService/Direct3D/TestSeams.h"
 
 namespace ImageService {
 

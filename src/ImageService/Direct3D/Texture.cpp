@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "ImageService/Infrastructure/TestSeams.h"
+#include "ImageService/Direct3D/TestSeams.h"
 
 namespace ImageService {
 namespace {

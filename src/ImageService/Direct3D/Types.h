@@ -1,22 +1,23 @@
 // The plain value types and result codes of the graphics platform that the archive code was written
-// against. They live in namespace ImageService so they can never clash with a real platform header.
+// against. They live in namespace ImageService so they can never clash with a real platform header;
+// the operating system's own value types come from its stand-ins (Platform/Win32.h).
 #pragma once
 
 #include <cstdint>
 
+#include "Platform/Win32.h"
+
 namespace ImageService {
 
-using UINT = std::uint32_t;
-using DWORD = std::uint32_t;
-using ULONG = std::uint32_t;
-using INT = std::int32_t;
-using BOOL = std::int32_t;
-using HRESULT = std::int32_t;
-using WCHAR = char16_t;  // the platform's 16-bit wide character
-using LPCWSTR = const WCHAR*;
-
-struct WindowHandle;  // never defined: a handle is only passed along
-using HWND = WindowHandle*;
+using Win32::BOOL;
+using Win32::DWORD;
+using Win32::HRESULT;
+using Win32::HWND;
+using Win32::INT;
+using Win32::LPCWSTR;
+using Win32::UINT;
+using Win32::ULONG;
+using Win32::WCHAR;
 
 // Result codes; negative means failure.
 constexpr HRESULT D3D_OK = 0;

@@ -1,9 +1,9 @@
-#include "ImageService/Win32.h"
+#include "Platform/Win32.h"
 
-#include "ImageService/Infrastructure/TestSeams.h"
+#include "Platform/FaultSeam.h"
 #include "Platform/Files.h"
 
-namespace ImageService {
+namespace Win32 {
 namespace {
 
 // The marker sits behind the terminator of "-", where a normal conversion writes a second zero.
@@ -47,7 +47,7 @@ DWORD GetFileAttributesW(LPCWSTR path) {
 }
 
 HDC GetDC(HWND) {
-    if (FAILED(TestSeams::takeFault(Operation::GetDC)))
+    if (FaultSeam::takeFault(FaultSeam::Operation::GetDC) < 0)
         return nullptr;
     return kScreenContext;
 }
@@ -61,4 +61,4 @@ int ReleaseDC(HWND, HDC context) {
     return context ? 1 : 0;
 }
 
-}  // namespace ImageService
+}  // namespace Win32

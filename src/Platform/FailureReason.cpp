@@ -1,4 +1,4 @@
-#include "Common/FailureReason.h"
+#include "Platform/FailureReason.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,14 +1,13 @@
-#include "ImageService/Infrastructure/TestSeams.h"
+#include "Platform/FaultSeam.h"
 
 #include <array>
+#include <cstddef>
 
-#include "ImageService/Direct3D/Unknown.h"
-
-namespace ImageService {
+namespace FaultSeam {
 namespace {
 
 struct Fault {
-    HRESULT code = D3D_OK;
+    Win32::HRESULT code = 0;
     int skip = 0;
     int remaining = 0;
 };
@@ -20,9 +19,7 @@ std::array<Fault, static_cast<std::size_t>(Operation::Count)>& faults() {
 
 }  // namespace
 
-namespace TestSeams {
-
-void injectFault(Operation operation, HRESULT code, int skipCalls, int times) {
+void injectFault(Operation operation, Win32::HRESULT code, int skipCalls, int times) {
     faults()[static_cast<std::size_t>(operation)] = Fault{code, skipCalls, times};
 }
 
@@ -30,21 +27,16 @@ void clearFaults() {
     faults().fill(Fault{});
 }
 
-HRESULT takeFault(Operation operation) {
+Win32::HRESULT takeFault(Operation operation) {
     Fault& fault = faults()[static_cast<std::size_t>(operation)];
     if (fault.remaining <= 0)
-        return D3D_OK;
+        return 0;
     if (fault.skip > 0) {
         --fault.skip;
-        return D3D_OK;
+        return 0;
     }
     --fault.remaining;
     return fault.code;
 }
 
-std::size_t liveObjectCount() {
-    return IUnknown::liveCount();
-}
-
-}  // namespace TestSeams
-}  // namespace ImageService
+}  // namespace FaultSeam

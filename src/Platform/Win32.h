@@ -1,20 +1,31 @@
-// The few operating-system calls the tool makes, and the one place where a wide path becomes a file
-// name again.
+// The few operating-system calls the tool was written against, as stand-ins that work the same on
+// every system, with the plain value types they take; and the one place where a wide path becomes a
+// file name again. Namespace Win32 keeps them apart from a real <windows.h>.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
-#include "ImageService/Direct3D/Types.h"
+namespace Win32 {
 
-namespace ImageService {
+using UINT = std::uint32_t;
+using DWORD = std::uint32_t;
+using ULONG = std::uint32_t;
+using INT = std::int32_t;
+using BOOL = std::int32_t;
+using HRESULT = std::int32_t;
+using WCHAR = char16_t;  // the platform's 16-bit wide character
+using LPCWSTR = const WCHAR*;
+
+struct WindowHandle;  // never defined: a handle is only passed along
+using HWND = WindowHandle*;
+struct DeviceContext;
+using HDC = DeviceContext*;
 
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr int LOGPIXELSY = 90;
-
-struct DeviceContext;
-using HDC = DeviceContext*;
 
 // There is no window system here: the "foreground window" is one fixed handle that only identifies
 // the device's owner.
@@ -33,4 +44,4 @@ std::string narrowPath(LPCWSTR path);
 // is never mistaken for a real file called "-".
 void markRefusedPath(WCHAR* buffer);
 
-}  // namespace ImageService
+}  // namespace Win32
