@@ -16,8 +16,8 @@
 #include <tuple>
 #include <vector>
 
-#include "Platform/FailureReason.h"
 #include "ImageService/Decode/Decoders.h"
+#include "Platform/FailureReason.h"
 #include "Platform/Win32.h"
 #include "support/TempFolder.h"
 #include "support/Textures.h"
@@ -417,33 +417,55 @@ TEST_F(ImageFileTest, ArgumentsPathsAndFaultsThatGiveNoImage) {
 }
 
 TEST_F(ImageFileTest, ContentDecidesTheFormatAndHeaderInfoDescribesIt) {
+    // The reported format is what the file stores, so that whether it holds alpha can be asked.
     struct Case {
         std::string source, disguise;
         D3DXIMAGE_FILEFORMAT container;
         D3DFORMAT fileFormat, textureFormat;
         UINT width, height, mipLevels;
+        bool storesAlpha;
     };
+    const D3DFORMAT x1r5g5b5 = static_cast<D3DFORMAT>(24);  // reported as stored but widened on load
     for (const Case& c : {
-             Case{"/bmpsuite/g/rgb24.bmp", "a.png", D3DXIFF_BMP, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, 127, 64,
-                  1},
-             Case{"/pngsuite/basn6a08.png", "b.jpg", D3DXIFF_PNG, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, 32, 32,
-                  1},
-             Case{"/stb-formats/jpeg/hopper.jpg", "c.dds", D3DXIFF_JPG, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, 128,
-                  128, 1},
-             Case{"/tga/common/200x32_rgb_bl_raw.tga", "d.bmp", D3DXIFF_TGA, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8,
-                  200, 32, 1},
-             Case{"/dds/pillow/hopper.dds", "e.tga", D3DXIFF_DDS, D3DFMT_R8G8B8, D3DFMT_R8G8B8, 128, 128, 8},
-             // X1R5G5B5 is reported as stored but widened on load.
-             Case{"/dds/pillow/bgr15.dds", "f.png", D3DXIFF_DDS, static_cast<D3DFORMAT>(24), D3DFMT_A8R8G8B8,
-                  128, 128, 1},
+             Case{"/bmpsuite/g/rgb24.bmp", "a.png", D3DXIFF_BMP, D3DFMT_R8G8B8, D3DFMT_A8R8G8B8, 127, 64, 1,
+                  false},
+             Case{"/pngsuite/basn6a08.png", "b.jpg", D3DXIFF_PNG, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, 32, 32, 1,
+                  true},
+             Case{"/pngsuite/basn0g08.png", "g.png", D3DXIFF_PNG, D3DFMT_L8, D3DFMT_A8R8G8B8, 32, 32, 1,
+                  false},
+             Case{"/pngsuite/basn4a08.png", "h.png", D3DXIFF_PNG, D3DFMT_A8L8, D3DFMT_A8R8G8B8, 32, 32, 1,
+                  true},
+             Case{"/pngsuite/basn2c08.png", "i.png", D3DXIFF_PNG, D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, 32, 32, 1,
+                  false},
+             Case{"/pngsuite/tbrn2c08.png", "j.png", D3DXIFF_PNG, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, 32, 32, 1,
+                  true},
+             Case{"/pngsuite/basn3p08.png", "k.png", D3DXIFF_PNG, D3DFMT_P8, D3DFMT_A8R8G8B8, 32, 32, 1,
+                  false},
+             Case{"/pngsuite/tbbn3p08.png", "l.png", D3DXIFF_PNG, D3DFMT_A8P8, D3DFMT_A8R8G8B8, 32, 32, 1,
+                  true},
+             Case{"/stb-formats/jpeg/hopper.jpg", "c.dds", D3DXIFF_JPG, D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, 128,
+                  128, 1, false},
+             Case{"/stb-formats/jpeg/hopper_gray.jpg", "m.jpg", D3DXIFF_JPG, D3DFMT_L8, D3DFMT_A8R8G8B8, 128,
+                  128, 1, false},
+             Case{"/tga/common/200x32_rgb_bl_raw.tga", "d.bmp", D3DXIFF_TGA, D3DFMT_R8G8B8, D3DFMT_A8R8G8B8,
+                  200, 32, 1, false},
+             Case{"/tga/common/200x32_rgba_bl_raw.tga", "n.tga", D3DXIFF_TGA, D3DFMT_A8R8G8B8,
+                  D3DFMT_A8R8G8B8, 200, 32, 1, true},
+             Case{"/tga/common/200x32_l_bl_raw.tga", "o.tga", D3DXIFF_TGA, D3DFMT_L8, D3DFMT_A8R8G8B8, 200,
+                  32, 1, false},
+             Case{"/dds/pillow/hopper.dds", "e.tga", D3DXIFF_DDS, D3DFMT_R8G8B8, D3DFMT_R8G8B8, 128, 128, 8,
+                  false},
+             Case{"/dds/pillow/bgr15.dds", "f.png", D3DXIFF_DDS, x1r5g5b5, D3DFMT_A8R8G8B8, 128, 128, 1,
+                  false},
          }) {
         const std::string path = folder / c.disguise;
         writeFile(path, readFile(kData + c.source));
         D3DXIMAGE_INFO info{};
         ASSERT_EQ(D3DXGetImageInfoFromFileW(widen(path).c_str(), &info), D3D_OK) << c.source;
         EXPECT_EQ(std::make_tuple(info.ImageFileFormat, info.Format, info.Width, info.Height, info.MipLevels,
-                                  info.Depth),
-                  std::make_tuple(c.container, c.fileFormat, c.width, c.height, c.mipLevels, UINT{1}))
+                                  info.Depth, imageStoresAlpha(info)),
+                  std::make_tuple(c.container, c.fileFormat, c.width, c.height, c.mipLevels, UINT{1},
+                                  c.storesAlpha))
             << c.source;
         EXPECT_EQ(load(path).format, c.textureFormat) << c.source;
     }

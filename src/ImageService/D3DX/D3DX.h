@@ -3,9 +3,9 @@
 // file named after its job (ImageFile.cpp, Conversion.cpp, MipFilter.cpp, Extras.cpp).
 #pragma once
 
+#include "ImageService/Decode/ImageFileFormat.h"
 #include "ImageService/Direct3D/Device.h"
 #include "ImageService/Direct3D/Texture.h"
-#include "ImageService/Decode/ImageFileFormat.h"
 
 namespace ImageService {
 
@@ -22,6 +22,9 @@ struct D3DXIMAGE_INFO {
 // Image files (ImageFile.cpp). The size comes from the header alone; a file that is not a readable,
 // supported image, or whose header promises more than the file or the limits allow, is refused.
 HRESULT D3DXGetImageInfoFromFileW(LPCWSTR path, D3DXIMAGE_INFO* info);
+// Whether the file behind `info` stores alpha (an alpha channel or transparency), so that its decoded
+// alpha means something. Floating-point files report a four-channel format but never hold alpha.
+bool imageStoresAlpha(const D3DXIMAGE_INFO& info);
 // Level 0 holds the whole image at its own size: A8R8G8B8 for ordinary images, the file's own format
 // for DDS files the service can hold.
 HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, LPCWSTR path, IDirect3DTexture9** texture);

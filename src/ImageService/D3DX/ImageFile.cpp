@@ -3,14 +3,14 @@
 #include <string>
 #include <vector>
 
-#include "Platform/FailureReason.h"
 #include "ImageService/D3DX/CompressAhead.h"
 #include "ImageService/D3DX/D3DX.h"
-#include "ImageService/Direct3D/Device.h"
 #include "ImageService/Decode/Decoders.h"
+#include "ImageService/Direct3D/Device.h"
 #include "ImageService/Direct3D/TestSeams.h"
-#include "Platform/Win32.h"
+#include "Platform/FailureReason.h"
 #include "Platform/Files.h"
+#include "Platform/Win32.h"
 
 namespace ImageService {
 namespace {
@@ -38,7 +38,8 @@ protected:
     std::size_t fetch(std::uint64_t offset, void* into, std::size_t count) override {
         std::size_t done = 0;
         while (done < count && !readFailed) {
-            std::int64_t got = in.readAt(offset + done, static_cast<std::uint8_t*>(into) + done, count - done);
+            std::int64_t got =
+                in.readAt(offset + done, static_cast<std::uint8_t*>(into) + done, count - done);
             if (got < 0) {
                 FailureReason::note("%s", in.reason().c_str());
                 readFailed = true;
@@ -171,6 +172,12 @@ HRESULT D3DXGetImageInfoFromFileW(LPCWSTR path, D3DXIMAGE_INFO* info) {
     return D3D_OK;
 }
 
+bool imageStoresAlpha(const D3DXIMAGE_INFO& info) {
+    if (info.ImageFileFormat == D3DXIFF_HDR || info.ImageFileFormat == D3DXIFF_PFM)
+        return false;
+    return storesAlpha(info.Format);
+}
+
 HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, LPCWSTR path, IDirect3DTexture9** texture) {
     FailureReason::clear();
     if (texture)
@@ -205,7 +212,8 @@ HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, LPCWSTR path, IDire
         if (!ahead->start())
             ahead.reset();
     }
-    hr = codec->decode(file, header, Destination{made->levelBytes(0), made->levelSize(0), ahead ? &*ahead : nullptr});
+    hr = codec->decode(file, header,
+                       Destination{made->levelBytes(0), made->levelSize(0), ahead ? &*ahead : nullptr});
     if (FAILED(hr) || file.failed()) {
         hr = file.failed() ? E_FAIL : hr;
         ahead.reset();

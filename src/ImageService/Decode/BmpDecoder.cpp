@@ -259,7 +259,13 @@ HRESULT probeBmp(Source& file, ImageHeader* header) {
     BmpLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;
-    *header = ImageHeader{layout.width, layout.height, 1, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, D3DXIFF_BMP};
+    // What the file stores: only an alpha mask gives the pixels an alpha the decoder keeps.
+    const D3DFORMAT stored = layout.channels[3].maximum != 0 ? D3DFMT_A8R8G8B8
+                             : layout.bitCount <= 8          ? D3DFMT_P8
+                             : layout.bitCount == 16         ? D3DFMT_X1R5G5B5
+                             : layout.bitCount == 24         ? D3DFMT_R8G8B8
+                                                             : D3DFMT_X8R8G8B8;
+    *header = ImageHeader{layout.width, layout.height, 1, stored, D3DFMT_A8R8G8B8, D3DXIFF_BMP};
     return D3D_OK;
 }
 

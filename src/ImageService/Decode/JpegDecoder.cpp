@@ -246,7 +246,7 @@ HRESULT probeJpeg(Source& file, ImageHeader* header) {
     *header = ImageHeader{jpeg.decompress.image_width,
                           jpeg.decompress.image_height,
                           1,
-                          D3DFMT_A8R8G8B8,
+                          jpeg.decompress.num_components == 1 ? D3DFMT_L8 : D3DFMT_X8R8G8B8,
                           D3DFMT_A8R8G8B8,
                           D3DXIFF_JPG};
     return D3D_OK;

@@ -44,7 +44,8 @@ HRESULT checkChunkLayout(Source& file) {
             return sawData ? D3D_OK : refuse("damaged PNG: no image data before its end");
         offset += 12 + std::uint64_t{length};
     }
-    return refuse("truncated PNG: no end chunk in its %llu bytes", static_cast<unsigned long long>(file.size()));
+    return refuse("truncated PNG: no end chunk in its %llu bytes",
+                  static_cast<unsigned long long>(file.size()));
 }
 
 // libspng's code for a failure, as a reason; checksums are named as such.
@@ -100,6 +101,25 @@ void swapRedBlue(std::uint8_t* pixels, std::size_t count) {
     }
 }
 
+// What the file stores, as the header information reports it: whether it holds alpha (an alpha
+// channel, or transparency chunk) is what callers ask of it.
+D3DFORMAT storedFormat(spng_ctx* ctx, const spng_ihdr& ihdr) {
+    spng_trns transparency;
+    const bool transparent = spng_get_trns(ctx, &transparency) == 0;
+    switch (ihdr.color_type) {
+        case SPNG_COLOR_TYPE_GRAYSCALE:
+            return transparent ? D3DFMT_A8L8 : D3DFMT_L8;
+        case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
+            return D3DFMT_A8L8;
+        case SPNG_COLOR_TYPE_INDEXED:
+            return transparent ? D3DFMT_A8P8 : D3DFMT_P8;
+        case SPNG_COLOR_TYPE_TRUECOLOR:
+            return transparent ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
+        default:
+            return D3DFMT_A8R8G8B8;
+    }
+}
+
 }  // namespace
 
 HRESULT probePng(Source& file, ImageHeader* header) {
@@ -119,7 +139,8 @@ HRESULT probePng(Source& file, ImageHeader* header) {
         return refuseWith(status);
     if (int status = spng_decode_chunks(ctx.get()); status != 0)
         return refuseWith(status);
-    *header = ImageHeader{ihdr.width, ihdr.height, 1, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, D3DXIFF_PNG};
+    *header =
+        ImageHeader{ihdr.width, ihdr.height, 1, storedFormat(ctx.get(), ihdr), D3DFMT_A8R8G8B8, D3DXIFF_PNG};
     return D3D_OK;
 }
 

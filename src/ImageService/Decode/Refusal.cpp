@@ -2,8 +2,8 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "Platform/FailureReason.h"
 #include "ImageService/Decode/Decoders.h"
+#include "Platform/FailureReason.h"
 
 namespace ImageService::Decode {
 

@@ -25,7 +25,8 @@ std::size_t MemorySource::fetch(std::uint64_t offset, void* into, std::size_t co
 Reader::Reader(Source& source, std::uint64_t at, std::size_t capacity)
     : source(source),
       at(at),
-      buffer(static_cast<std::size_t>(std::min<std::uint64_t>(capacity, source.size() > at ? source.size() - at : 0))) {}
+      buffer(static_cast<std::size_t>(
+          std::min<std::uint64_t>(capacity, source.size() > at ? source.size() - at : 0))) {}
 
 bool Reader::refill(std::size_t count) {
     if (count > buffer.size())

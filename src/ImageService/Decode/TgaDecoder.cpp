@@ -64,6 +64,25 @@ void pixelToBgra(const TgaLayout& layout, const std::uint8_t* source, std::uint8
     }
 }
 
+// What the file stores, as the header information reports it; alpha as the decoder keeps it.
+D3DFORMAT storedFormat(const TgaLayout& layout) {
+    switch (layout.kind) {
+        case kMapped: {
+            bool alpha = false;
+            for (const auto& entry : layout.palette)
+                alpha = alpha || entry[3] != 255;
+            return alpha ? D3DFMT_A8P8 : D3DFMT_P8;
+        }
+        case kGrey:
+            return layout.bitsPerPixel == 16 ? D3DFMT_A8L8 : D3DFMT_L8;
+        case kTrueColor:
+            break;
+    }
+    if (layout.bitsPerPixel <= 16)
+        return layout.attributeAlpha ? D3DFMT_A1R5G5B5 : D3DFMT_X1R5G5B5;
+    return layout.bitsPerPixel == 32 ? D3DFMT_A8R8G8B8 : D3DFMT_R8G8B8;
+}
+
 // The header, the image ID and the 256 colour-map entries that can be used all lie within this.
 constexpr std::size_t kHeadSize = kHeaderSize + 255 + 256 * 4;
 
@@ -199,7 +218,7 @@ HRESULT probeTga(Source& file, ImageHeader* header) {
     TgaLayout layout;
     if (HRESULT hr = parseLayout(file, &layout); FAILED(hr))
         return hr;
-    *header = ImageHeader{layout.width, layout.height, 1, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, D3DXIFF_TGA};
+    *header = ImageHeader{layout.width, layout.height, 1, storedFormat(layout), D3DFMT_A8R8G8B8, D3DXIFF_TGA};
     return D3D_OK;
 }
 

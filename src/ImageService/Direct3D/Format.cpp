@@ -22,6 +22,21 @@ const FormatInfo* formatInfo(D3DFORMAT format) {
     return nullptr;
 }
 
+bool storesAlpha(D3DFORMAT format) {
+    if (const FormatInfo* info = formatInfo(format))
+        return info->hasAlpha;
+    // Formats that exist only in files.
+    switch (format) {
+        case D3DFMT_A1R5G5B5:
+        case D3DFMT_A4R4G4B4:
+        case D3DFMT_A8P8:
+        case D3DFMT_A8L8:
+            return true;
+        default:
+            return false;
+    }
+}
+
 UINT levelExtent(UINT extent, UINT level) {
     if (level >= 32)
         return 1;

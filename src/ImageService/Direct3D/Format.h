@@ -26,6 +26,7 @@ enum D3DFORMAT : DWORD {
     D3DFMT_A1R5G5B5 = 25,
     D3DFMT_A4R4G4B4 = 26,
     D3DFMT_A8B8G8R8 = 32,  // bytes R, G, B, A
+    D3DFMT_A8P8 = 40,
     D3DFMT_P8 = 41,
     D3DFMT_L8 = 50,
     D3DFMT_A8L8 = 51,
@@ -47,6 +48,10 @@ struct FormatInfo {
 
 // Facts of a format the service can hold in a texture; nullptr for any other.
 const FormatInfo* formatInfo(D3DFORMAT format);
+
+// Whether pixels of `format` carry alpha, for any format a file may store (held or not): image files
+// report what they store, and a mask without alpha is read differently from one with it.
+bool storesAlpha(D3DFORMAT format);
 
 // Width and height of level `level` of a texture whose level 0 is width x height.
 UINT levelExtent(UINT extent, UINT level);
