@@ -11,10 +11,10 @@
 #include "Common/Console.h"
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
-#include "Platform/Win32.h"
 #include "ParamCheck.h"
 #include "Platform/Files.h"
 #include "Platform/Process.h"
+#include "Platform/Win32.h"
 #include "RenderSystem.h"
 #include "TXD/TXDArchive.h"
 
@@ -53,6 +53,19 @@ bool consoleDelivered() {
     std::fprintf(stderr, "Unable to write to standard output: %s\n",
                  errno != 0 ? std::strerror(errno) : "write error");
     return false;
+}
+
+// What the run did that the user may not expect (a mask without alpha, alpha cut to one bit): said on
+// standard error, after the console text, without changing the outcome.
+void printWarnings() {
+    const std::vector<std::string>& warnings = MessageLog::getInstance()->warningMessages();
+    if (warnings.empty())
+        return;
+    std::fflush(Console::stream());
+    if (Platform::isTerminal(stdout) && Platform::isTerminal(stderr))
+        std::fputc('\n', stderr);
+    for (const std::string& warning : warnings)
+        std::fprintf(stderr, "Warning: %s\n", warning.c_str());
 }
 
 // `firstReason` skips lines that only switched optional features off (the render extras' resources).
@@ -145,5 +158,6 @@ int main(int argc, char** argv) {
 
     if (!saved)
         return fail(firstReason);
+    printWarnings();
     return consoleDelivered() ? kExitSuccess : kExitFailure;
 }

@@ -6,11 +6,11 @@
 
 #include "Cli/Modes.h"
 #include "Cli/Report.h"
-#include "Common/STDFunctions/STDFunctions.h"
-#include "Platform/Win32.h"
+#include "Common/MessageLog.h"
+#include "Dictionary/TextureRequest.h"
 #include "Platform/Files.h"
+#include "Platform/Win32.h"
 #include "RenderSystem.h"
-#include "TXD/ArchiveLayout.h"
 #include "TXD/TXDArchive.h"
 
 namespace Cli {
@@ -24,10 +24,8 @@ constexpr FormatOption kFormats[] = {
     {"dxt1", TXD::DXT1}, {"dxt3", TXD::DXT3}, {"32", TXD::Bits32}, {"8", TXD::Bits8}};
 
 struct AddRequest {
-    bool mipMaps = false;
-    bool formatGiven = false;
-    TXD::TextureFormat format = TXD::DXT1;
-    std::string archivePath, imagePath, alphaPath;
+    Dictionary::TextureRequest texture;
+    std::string archivePath;
 };
 
 // Options come first, in any order; "--" ends them, for paths that start with "--".
@@ -39,23 +37,32 @@ bool parse(const Arguments& arguments, AddRequest& request, std::string& why) {
             ++at;
             break;
         }
+        const bool takesValue = option == "--format" || option == "--name" || option == "--mask-name";
+        if (takesValue && at + 1 >= arguments.size()) {
+            why = option + " needs a value";
+            return false;
+        }
         if (option == "--mipmaps") {
-            request.mipMaps = true;
-        } else if (option == "--format" && at + 1 < arguments.size()) {
+            request.texture.mipMaps = true;
+        } else if (option == "--dither") {
+            request.texture.dither = true;
+        } else if (option == "--name") {
+            request.texture.name = arguments[++at];
+        } else if (option == "--mask-name") {
+            request.texture.maskName = arguments[++at];
+        } else if (option == "--format") {
             const std::string& value = arguments[++at];
-            request.formatGiven = false;
+            request.texture.format.reset();
             for (const FormatOption& known : kFormats) {
-                if (value == known.value) {
-                    request.format = known.format;
-                    request.formatGiven = true;
-                }
+                if (value == known.value)
+                    request.texture.format = known.format;
             }
-            if (!request.formatGiven) {
+            if (!request.texture.format) {
                 why = "--format takes dxt1, dxt3, 32 or 8, not " + value;
                 return false;
             }
         } else {
-            why = option == "--format" ? "--format needs a value" : "unknown option " + option;
+            why = "unknown option " + option;
             return false;
         }
     }
@@ -65,17 +72,10 @@ bool parse(const Arguments& arguments, AddRequest& request, std::string& why) {
         return false;
     }
     request.archivePath = arguments[at];
-    request.imagePath = arguments[at + 1];
+    request.texture.imagePath = arguments[at + 1];
     if (paths == 3)
-        request.alphaPath = arguments[at + 2];
-    if (!request.formatGiven && !request.alphaPath.empty())
-        request.format = TXD::DXT3;
+        request.texture.alphaPath = arguments[at + 2];
     return true;
-}
-
-// The name as the file will hold it, so that a later --add of the same image finds it again.
-std::string storedName(const std::string& path) {
-    return STDFunctions::getFileNameNoExtension(path).substr(0, TXD::Layout::kNameBytes);
 }
 
 }  // namespace
@@ -84,11 +84,14 @@ int runAdd(const Arguments& arguments) {
     std::size_t mark = errorMark();
     AddRequest request;
     std::string why;
+    std::string name, maskName;
     if (!parse(arguments, request, why)) {
         fail(mark, why);
         printUsage(stderr);
         return kExitFailure;
     }
+    if (!Dictionary::storedNames(request.texture, name, maskName, why))
+        return fail(mark, why + "; " + request.archivePath + " was left untouched");
 
     Win32::HWND window = Win32::GetForegroundWindow();
     RenderSystem renderSystem(window, 800.0f, 600.0f);
@@ -97,37 +100,26 @@ int runAdd(const Arguments& arguments) {
         return fail(mark, "no device for the image work");
     }
     mark = errorMark();  // the render extras' missing resources are no concern here
+    const std::size_t warningMark = MessageLog::getInstance()->warningMessages().size();
 
-    const std::string name = storedName(request.imagePath);
-    const std::string maskName = request.alphaPath.empty() ? "" : storedName(request.alphaPath);
     int status = kExitSuccess;
     {
         TXD::TXDArchive archive;
         archive.version = TXD::TXDArchive::kPlatform9Version;
         const bool exists = Platform::pathKind(request.archivePath) != Platform::PathKind::Missing;
-        std::int32_t existing = -1;
+        Dictionary::AddResult added;
         if (exists && !archive.loadFile(request.archivePath)) {
             status = fail(mark, request.archivePath + " is not a texture dictionary; it was left untouched");
-        } else if (existing = archive.findTexture(name);
-                   !archive.addTexture(renderSystem.device, request.imagePath, name, request.format,
-                                       request.mipMaps, request.alphaPath, maskName)) {
-            status = fail(
-                mark, "cannot add " + request.imagePath + "; " + request.archivePath + " was left untouched");
+        } else if (!Dictionary::addTexture(archive, renderSystem.device, request.texture, added, why)) {
+            status = fail(mark, why + "; " + request.archivePath + " was left untouched");
+        } else if (!archive.saveFile(request.archivePath, 0)) {
+            status = fail(mark, "cannot save " + request.archivePath + "; it was left as it was");
         } else {
-            if (existing >= 0) {
-                TXD::TextureRecord added = archive.textures.back();
-                archive.textures.pop_back();
-                archive.replaceTexture(existing, added);
-            }
-            if (!archive.saveFile(request.archivePath, 0)) {
-                status = fail(mark, "cannot save " + request.archivePath + "; it was left as it was");
-            } else {
-                const TXD::TextureRecord& record =
-                    archive.getTexture(existing >= 0 ? existing : archive.getTextureCount() - 1);
-                std::printf("%s %s %s %s (%u level%s)\n", existing >= 0 ? "Replaced" : "Added", name.c_str(),
-                            existing >= 0 ? "in" : "to", request.archivePath.c_str(), record.mipLevels,
-                            record.mipLevels == 1 ? "" : "s");
-            }
+            const TXD::TextureRecord& record = archive.getTexture(static_cast<std::uint32_t>(added.index));
+            std::printf("%s %s %s %s (%u level%s)\n", added.replaced ? "Replaced" : "Added",
+                        added.name.c_str(), added.replaced ? "in" : "to", request.archivePath.c_str(),
+                        record.mipLevels, record.mipLevels == 1 ? "" : "s");
+            printWarnings(warningMark);
         }
     }
     renderSystem.shutDown();

@@ -26,4 +26,10 @@ int fail(std::size_t mark, const std::string& reason) {
     return kExitFailure;
 }
 
+void printWarnings(std::size_t mark) {
+    const std::vector<std::string>& warnings = MessageLog::getInstance()->warningMessages();
+    for (std::size_t i = mark; i < warnings.size(); ++i)
+        std::fprintf(stderr, "quillpack: warning: %s\n", warnings[i].c_str());
+}
+
 }  // namespace Cli

@@ -17,4 +17,7 @@ std::size_t errorMark();
 // causes, and returns kExitFailure.
 int fail(std::size_t mark, const std::string& reason);
 
+// Prints the warnings logged since `mark` (an index into the log's warning lines) to standard error.
+void printWarnings(std::size_t mark);
+
 }  // namespace Cli

@@ -33,7 +33,9 @@ void MessageLog::logMessage(int level, const char* format, const char* /*file*/,
                             int line, ...) {
     // The guard counts the unexpanded format: "%s(%i) - %s" adds five literal characters.
     std::size_t guarded = std::strlen(format) + std::strlen(function) + 5;
+    int prefix = 0;  // the length of "%s(%i) - " in the finished line
     if (guarded >= kBufferSize) {
+        prefix = std::snprintf(lineBuffer, kBufferSize, "%s(%i) - ", function, line);
         std::snprintf(
             lineBuffer, kBufferSize,
             "%s(%i) - MESSAGE PASSED WAS TO LONG, Increase the buffer size in MessageLog.h, current "
@@ -46,8 +48,10 @@ void MessageLog::logMessage(int level, const char* format, const char* /*file*/,
         std::vsnprintf(lineBuffer, kBufferSize, format, values);
         va_end(values);
         messageText = lineBuffer;
+        prefix = std::snprintf(lineBuffer, kBufferSize, "%s(%i) - ", function, line);
         std::snprintf(lineBuffer, kBufferSize, "%s(%i) - %s", function, line, messageText.c_str());
     }
+    const char* plain = lineBuffer + (prefix > 0 && prefix < kBufferSize ? prefix : 0);
 
     switch (level) {
         case Info:
@@ -55,10 +59,12 @@ void MessageLog::logMessage(int level, const char* format, const char* /*file*/,
             break;
         case Warning:
             warnings.emplace_back(lineBuffer);
+            plainWarnings.emplace_back(plain);
             break;
         case Error:
             errors.emplace_back(lineBuffer);
             causes.push_back(FailureReason::take());
+            plainErrors.emplace_back(plain);
             break;
         default:
             break;

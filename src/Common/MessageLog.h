@@ -26,6 +26,10 @@ public:
     const std::vector<std::string>& errorLines() const { return errors; }
     // One entry per error line: the cause noted through FailureReason before it was logged, or empty.
     const std::vector<std::string>& errorCauses() const { return causes; }
+    // One entry per error or warning line: the line without its function and line prefix, which is
+    // what a person reads on standard error.
+    const std::vector<std::string>& errorMessages() const { return plainErrors; }
+    const std::vector<std::string>& warningMessages() const { return plainWarnings; }
 
 private:
     friend class MessageLogHolder;
@@ -35,6 +39,8 @@ private:
     std::vector<std::string> warnings;
     std::vector<std::string> errors;
     std::vector<std::string> causes;
+    std::vector<std::string> plainErrors;
+    std::vector<std::string> plainWarnings;
     char lineBuffer[kBufferSize] = {};
     std::string messageText;
 };

@@ -60,11 +60,57 @@ FormatChoice chooseFormat(TextureFormat format, bool withAlpha) {
     return {D3DFMT_DXT1, 16, 1, 0, 0};
 }
 
+// What level 0 of an image holds in alpha: any pixel below 255, any strictly between 0 and 255.
+struct LevelAlpha {
+    bool transparent = false;
+    bool partial = false;
+    bool unknown = false;  // the level could not be read
+};
+
+LevelAlpha levelAlpha(Texture* texture) {
+    LevelAlpha found;
+    Texture* plain = texture;
+    if (texture->format() != D3DFMT_A8R8G8B8) {
+        plain = nullptr;
+        IDirect3DSurface9* from = nullptr;
+        IDirect3DSurface9* to = nullptr;
+        found.unknown = FAILED(IDirect3DTexture9::create(texture->width(), texture->height(), 1, 0,
+                                                         D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &plain)) ||
+                        FAILED(texture->GetSurfaceLevel(0, &from)) ||
+                        FAILED(plain->GetSurfaceLevel(0, &to)) ||
+                        FAILED(D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr,
+                                                          D3DX_FILTER_NONE, 0));
+        if (from)
+            from->Release();
+        if (to)
+            to->Release();
+    }
+    if (!found.unknown) {
+        const std::uint8_t* pixels = plain->levelBytes(0);
+        const std::size_t count = plain->levelSize(0) / 4;
+        for (std::size_t i = 0; i < count && !found.partial; ++i) {
+            const std::uint8_t alpha = pixels[4 * i + 3];
+            found.transparent = found.transparent || alpha != 255;
+            found.partial = alpha != 255 && alpha != 0;
+        }
+    }
+    if (plain && plain != texture)
+        plain->Release();
+    return found;
+}
+
 }  // namespace
 
 bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::string textureName,
                             TextureFormat format, bool mipMaps, std::string alphaPath,
                             std::string alphaName) {
+    return addTexture(device, std::move(texturePath), std::move(textureName), format, mipMaps,
+                      std::move(alphaPath), std::move(alphaName), AddOptions{});
+}
+
+bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::string textureName,
+                            TextureFormat format, bool mipMaps, std::string alphaPath, std::string alphaName,
+                            const AddOptions& options) {
     MessageLog* log = MessageLog::getInstance();
     TextureRecord record;
     record.setName(textureName);
@@ -86,8 +132,8 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
         return false;
     }
 
+    D3DXIMAGE_INFO alphaInfo{};
     if (withAlpha) {
-        D3DXIMAGE_INFO alphaInfo{};
         if (FAILED(D3DXGetImageInfoFromFileW(STDFunctions::stringToLPCWSTR(alphaPath, widePathBuffer),
                                              &alphaInfo))) {
             logError(kAddTexture, 1900, "Unable to get information for alpha file %s", alphaPath.c_str());
@@ -108,18 +154,42 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
         }
     }
 
+    // Whether the image's own alpha decides anything: only a file that stores alpha can have any, and
+    // only then must its pixels be looked at before the record's format is settled.
+    const bool imageMayHaveAlpha = !withAlpha && imageStoresAlpha(imageInfo);
+    const bool pixelsDecide = imageMayHaveAlpha && (options.keepImageAlpha || options.dxt3ForAlpha);
+    Texture* source = nullptr;
+    if (pixelsDecide && FAILED(D3DXCreateTextureFromFileW(
+                            device, STDFunctions::stringToLPCWSTR(texturePath, widePathBuffer), &source))) {
+        logError(kAddTexture, 2021, "Surface copy for new texture failed");
+        return false;
+    }
+    const LevelAlpha imageAlpha = source ? levelAlpha(source) : LevelAlpha{};
+    if (imageAlpha.unknown) {
+        source->Release();
+        logError(kAddTexture, 2021, "Surface copy for new texture failed");
+        return false;
+    }
+    const bool keptAlpha = options.keepImageAlpha && imageAlpha.transparent;
+    if (options.dxt3ForAlpha && format == DXT1 && (withAlpha || keptAlpha))
+        format = DXT3;
+    if (keptAlpha)
+        record.hasAlpha = 1;
+
     record.width = static_cast<std::int16_t>(imageInfo.Width);
     record.height = static_cast<std::int16_t>(imageInfo.Height);
-    FormatChoice choice = chooseFormat(format, withAlpha);
+    FormatChoice choice = chooseFormat(format, withAlpha || keptAlpha);
     record.depth = choice.depth;
     record.compression = choice.compression;
-    record.rasterFormat = withAlpha ? choice.rasterWithAlpha : choice.rasterWithoutAlpha;
+    record.rasterFormat = withAlpha || keptAlpha ? choice.rasterWithAlpha : choice.rasterWithoutAlpha;
     if (format == Bits32 || format == Bits8)
         record.mipLevels = 1;
 
     HRESULT created = D3DXCreateTexture(device, imageInfo.Width, imageInfo.Height, 1, D3DUSAGE_AUTOGENMIPMAP,
                                         choice.textureFormat, D3DPOOL_MANAGED, &record.texture);
     if (FAILED(created)) {
+        if (source)
+            source->Release();
         record.texture = nullptr;
         logTextureCreateError(created, record.name);
         logError(kAddTexture, 2011, "Unable to create new texture");
@@ -128,10 +198,14 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
 
     // A header that reads does not promise pixels that do (a truncated file): either failure drops the
     // new texture instead of appending a blank one.
-    Texture* source = nullptr;
-    bool copied = SUCCEEDED(D3DXCreateTextureFromFileW(
-                      device, STDFunctions::stringToLPCWSTR(texturePath, widePathBuffer), &source)) &&
-                  surfaceCopy(source, record.texture);
+    bool copied =
+        (source || SUCCEEDED(D3DXCreateTextureFromFileW(
+                       device, STDFunctions::stringToLPCWSTR(texturePath, widePathBuffer), &source))) &&
+        surfaceCopy(source, record.texture);
+    // DXT1 keeps one bit of the image's own alpha; say so whenever that cuts something the image holds.
+    const bool alphaCut =
+        copied && format == DXT1 && imageMayHaveAlpha &&
+        (source == nullptr ? false : (pixelsDecide ? imageAlpha : levelAlpha(source)).partial);
     if (source)
         source->Release();
     if (!copied) {
@@ -153,7 +227,9 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
 
     // The caller asked for the alpha channel and the mip chain; a record without them is not what it
     // asked for, so a failure of either takes the record out again.
-    bool complete = (!withAlpha || addAlphaChannelFromFile(index, device, alphaPath)) &&
+    const bool greyMask = withAlpha && options.greyMasks && !imageStoresAlpha(alphaInfo);
+    bool complete = (!withAlpha || (greyMask ? addGreyMaskFromFile(index, device, alphaPath)
+                                             : addAlphaChannelFromFile(index, device, alphaPath))) &&
                     (!buildsMipChain || generateMipMaps(index, device));
     if (!complete) {
         textures.back().texture->Release();
@@ -163,6 +239,18 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
         return false;
     }
 
+    if (withAlpha && !greyMask && !imageStoresAlpha(alphaInfo)) {
+        log->logMessage(MessageLog::Warning,
+                        "The alpha image %s holds no alpha channel, so the texture is fully opaque; a grey "
+                        "mask gives its grey level as alpha with quillpack --add",
+                        kFile, kAddTexture, __LINE__, alphaPath.c_str());
+    }
+    if (alphaCut) {
+        log->logMessage(MessageLog::Warning,
+                        "The texture image %s has partly transparent pixels, and DXT1 keeps one bit of "
+                        "alpha: below 128 transparent, the rest opaque",
+                        kFile, kAddTexture, __LINE__, texturePath.c_str());
+    }
     changed = true;
     return true;
 }

@@ -73,7 +73,61 @@ bool mergeAlpha(Texture* alphaValues, Texture* mixer, std::size_t pixelCount) {
     return true;
 }
 
+// A copy of level 0 of `image` whose alpha is each pixel's grey level: Rec. 601 luma, rounded, which
+// is the grey itself for a grey image. Nullptr when the copy cannot be made.
+Texture* greyAsAlpha(Texture* image) {
+    Texture* grey = nullptr;
+    if (FAILED(IDirect3DTexture9::create(image->width(), image->height(), 1, 0, kWorkingFormat,
+                                         D3DPOOL_MANAGED, &grey)))
+        return nullptr;
+    if (!copyRows(image, 0, grey, 0, image->width(), image->height())) {
+        grey->Release();
+        return nullptr;
+    }
+    std::uint8_t* pixels = grey->levelBytes(0);
+    const std::size_t count = grey->levelSize(0) / 4;
+    for (std::size_t i = 0; i < count; ++i, pixels += 4)
+        pixels[3] = static_cast<std::uint8_t>(
+            (299u * pixels[0] + 587u * pixels[1] + 114u * pixels[2] + 500u) / 1000u);
+    grey->markWritten(0);
+    return grey;
+}
+
 }  // namespace
+
+bool TXDArchive::addGreyMaskFromFile(std::int32_t textureIndex, Device*& device,
+                                     const std::string& alphaPath) {
+    MessageLog* log = MessageLog::getInstance();
+    std::int32_t count = static_cast<std::int32_t>(getTextureCount());
+    if (textureIndex < 0 || textureIndex >= count) {
+        log->logMessage(MessageLog::Error, "Texture index %i is outside list of textures %i", kFile,
+                        kFromFile, 979, textureIndex, count);
+        return false;
+    }
+    Texture* image = nullptr;
+    HRESULT loaded =
+        D3DXCreateTextureFromFileW(device, STDFunctions::stringToLPCWSTR(alphaPath, widePathBuffer), &image);
+    if (FAILED(loaded)) {
+        logTextureCreateError(loaded, "None");
+        logError(kFromFile, 1023, "Unable to complete the add alpha channel, alpha texture load failed");
+        return false;
+    }
+    TextureRecord& record = getTexture(static_cast<std::uint32_t>(textureIndex));
+    Texture* grey = image->width() == static_cast<UINT>(record.width) &&
+                            image->height() == static_cast<UINT>(record.height)
+                        ? greyAsAlpha(image)
+                        : nullptr;
+    image->Release();
+    if (!grey) {
+        logError(kFromFile, 1023, "Unable to complete the add alpha channel, alpha texture load failed");
+        return false;
+    }
+    std::int32_t width = record.width;
+    std::int32_t height = record.height;
+    bool merged = addAlphaChannelFromTexture(device, record, grey, width, height);
+    grey->Release();
+    return merged;
+}
 
 bool TXDArchive::addAlphaChannelFromFile(std::int32_t textureIndex, Device*& device, std::string alphaPath) {
     MessageLog* log = MessageLog::getInstance();

@@ -16,6 +16,21 @@ namespace TXD {
 
 enum TextureFormat : std::int32_t { DXT1 = 0, DXT3 = 1, Bits32 = 2, Bits8 = 3 };
 
+// What the dictionary modes ask of addTexture beyond its classic behaviour; the defaults give exactly
+// that behaviour, which the tool's main run keeps.
+struct AddOptions {
+    // Without an alpha image, an image whose pixels are not all opaque keeps its alpha and the record
+    // says so: hasAlpha, the raster format with alpha, 8888 pixels for Bits32.
+    bool keepImageAlpha = false;
+    // DXT1 was asked only as a default: a texture that carries alpha (an alpha image, or its own kept
+    // alpha) is stored as DXT3 instead.
+    bool dxt3ForAlpha = false;
+    // An alpha image that stores no alpha gives its grey level (Rec. 601 luma, rounded) as alpha.
+    bool greyMasks = false;
+    // Palettes for images of more than 256 colours diffuse the error of the reduction.
+    bool dither = false;
+};
+
 class ArchiveStream;  // the checked, all-or-nothing file output of a save (ArchiveStream.cpp)
 
 using Device = ImageService::IDirect3DDevice9;
@@ -54,6 +69,8 @@ public:
 
     bool addTexture(Device*& device, std::string texturePath, std::string textureName, TextureFormat format,
                     bool mipMaps, std::string alphaPath, std::string alphaName);
+    bool addTexture(Device*& device, std::string texturePath, std::string textureName, TextureFormat format,
+                    bool mipMaps, std::string alphaPath, std::string alphaName, const AddOptions& options);
     bool surfaceCopy(Texture*& source, Texture*& destination);
     bool addAlphaChannelFromFile(std::int32_t textureIndex, Device*& device, std::string alphaPath);
     bool addAlphaChannelFromTexture(Device*& device, TextureRecord& record, Texture*& alphaTexture,
@@ -66,6 +83,8 @@ public:
     bool loadFile(std::string path, std::int32_t position = 0);
 
 private:
+    // The alpha image's grey level as the record's alpha (AddOptions::greyMasks).
+    bool addGreyMaskFromFile(std::int32_t textureIndex, Device*& device, const std::string& alphaPath);
     // The writers of one save. Stream errors stay in the stream; a false result means a texture's
     // pixels could not be read. writeChunkHeader returns the position of the header's size field.
     std::int64_t writeChunkHeader(ArchiveStream& stream, std::uint32_t type, std::uint32_t stamp,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "TXD/TXDArchive.h"
@@ -139,12 +140,127 @@ TEST_F(ArchiveModes, FourAddsListExtractAndReplaceInPlace) {
     EXPECT_FALSE(after[2] == before[2]);
 }
 
+// What is stored is what was asked: an image's own alpha is kept and declared in every format, a grey
+// mask (no alpha channel) gives its grey level, a mask with alpha gives that alpha, an opaque image
+// stays DXT1 without alpha; --list says what the records hold, and --extract gives the pixels back.
+TEST_F(ArchiveModes, AlphaIsKeptDeclaredAndListedInEveryFormat) {
+    const Rgba colours = Rgba::pattern(16, 16);
+    const Rgba withAlpha = Rgba::pattern(16, 16, true);
+    writePng(folder / "rgba.png", withAlpha);
+    writePng(folder / "opaque_rgba.png", colours);  // an alpha channel, every pixel opaque
+    writePng(folder / "rgb.png", colours, false);
+    writeFile(folder / "grey.pgm", encodePnm(withAlpha, '5'));  // grey level = withAlpha's red
+    writeBmp(folder / "colour_mask.bmp", withAlpha);            // RGB, no alpha channel
+    writePng(folder / "alpha_mask.png", withAlpha);             // its alpha, not its colour, counts
+
+    const auto keep = [](std::uint8_t a) { return a; };
+    const auto fourBits = [](std::uint8_t a) { return std::uint8_t((a + 8) / 17 * 17); };
+    const auto oneBit = [](std::uint8_t a) { return std::uint8_t(a < 128 ? 0 : 255); };
+    const auto opaque = [](std::uint8_t) { return std::uint8_t(255); };
+    const auto ownAlpha = [&](std::size_t p) { return withAlpha.pixels[p * 4 + 3]; };
+    const auto greyLevel = [&](std::size_t p) { return withAlpha.pixels[p * 4]; };
+    const auto luma = [&](std::size_t p) {
+        const std::uint8_t* c = &withAlpha.pixels[p * 4];
+        return std::uint8_t((299 * c[0] + 587 * c[1] + 114 * c[2] + 500) / 1000);
+    };
+    struct Case {
+        std::vector<std::string> options, images;
+        const char* listed;  // format to alpha columns
+        std::uint32_t rasterFormat;
+        std::function<std::uint8_t(std::size_t)> source;
+        std::function<std::uint8_t(std::uint8_t)> stored;
+        bool warns;  // alpha cut to one bit
+    };
+    const Case cases[] = {
+        {{}, {"rgba.png"}, "dxt3\t16\t16\t1\tyes", 0x300, ownAlpha, fourBits, false},
+        {{"--format", "dxt1"}, {"rgba.png"}, "dxt1\t16\t16\t1\tyes", 0x100, ownAlpha, oneBit, true},
+        {{"--format", "32"}, {"rgba.png"}, "32\t16\t16\t1\tyes", 0x500, ownAlpha, keep, false},
+        {{"--format", "8"}, {"rgba.png"}, "8\t16\t16\t1\tyes", 0x2500, ownAlpha, keep, false},
+        {{}, {"opaque_rgba.png"}, "dxt1\t16\t16\t1\tno", 0x200, ownAlpha, opaque, false},
+        {{"--format", "32"}, {"opaque_rgba.png"}, "32\t16\t16\t1\tno", 0x600, ownAlpha, opaque, false},
+        {{}, {"rgb.png", "grey.pgm"}, "dxt3\t16\t16\t1\tyes", 0x300, greyLevel, fourBits, false},
+        {{"--format", "32"}, {"rgb.png", "colour_mask.bmp"}, "32\t16\t16\t1\tyes", 0x500, luma, keep, false},
+        {{"--format", "32"},
+         {"rgb.png", "alpha_mask.png"},
+         "32\t16\t16\t1\tyes",
+         0x500,
+         ownAlpha,
+         keep,
+         false},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(folder / "one.txd");
+        std::filesystem::remove_all(folder / "out");
+        std::vector<std::string> arguments = {"--add", "--name", "t"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        arguments.push_back("one.txd");
+        arguments.insert(arguments.end(), c.images.begin(), c.images.end());
+        const std::string label = testing::PrintToString(arguments);
+        RunResult added = run(arguments);
+        ASSERT_EQ(added.exitCode, 0) << label << added.err;
+        EXPECT_EQ(added.err.find("DXT1 keeps one bit") != std::string::npos, c.warns) << label << added.err;
+
+        RunResult listed = run({"--list", "one.txd"});
+        EXPECT_NE(listed.out.find(std::string("\t") + c.listed + "\t"), std::string::npos)
+            << label << listed.out;
+        ArchiveReader::Archive archive;
+        ASSERT_EQ(ArchiveReader::parse(ArchiveReader::readFile(folder / "one.txd"), 0, archive), "");
+        EXPECT_EQ(archive.textures.at(0).rasterFormat, c.rasterFormat) << label;
+
+        ASSERT_EQ(run({"--extract", "one.txd", "out"}).exitCode, 0) << label;
+        const Rgba png = readPng(folder / "out/t.png");
+        ASSERT_EQ(png.pixels.size(), withAlpha.pixels.size()) << label;
+        std::size_t wrong = 0;
+        for (std::size_t p = 0; p < 16 * 16; ++p)
+            wrong += png.pixels[p * 4 + 3] != c.stored(c.source(p));
+        EXPECT_EQ(wrong, 0u) << label;
+    }
+}
+
+// The main run keeps its result and its console text, and says on standard error what it did not
+// keep: the alpha cut to one bit, a mask that holds no alpha channel.
+TEST_F(ArchiveModes, MainRunWarnsWithoutChangingItsOutput) {
+    writePng(folder / "rgba.png", Rgba::pattern(16, 16, true));
+    writePng(folder / "rgb.png", Rgba::pattern(16, 16), false);
+    writeFile(folder / "grey.pgm", encodePnm(Rgba::pattern(16, 16, true), '5'));
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* warning;
+    };
+    const Case cases[] = {
+        {{"rgba.png", "a.txd"},
+         "Warning: The texture image rgba.png has partly transparent pixels, and DXT1 keeps one bit of "
+         "alpha"},
+        {{"rgb.png", "b.txd", "grey.pgm"},
+         "Warning: The alpha image grey.pgm holds no alpha channel, so the texture is fully opaque"},
+        {{"rgb.png", "c.txd"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        RunResult result = run(c.arguments);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out.substr(result.out.rfind('\n') + 1), "Texture file saved as: " + c.arguments[1]);
+        if (c.warning)
+            EXPECT_EQ(result.err.rfind(c.warning, 0), 0u) << result.err;
+        else
+            EXPECT_EQ(result.err, "");
+    }
+    // The mask without alpha leaves the texture as opaque as no mask would, in DXT3.
+    ArchiveReader::Archive archive;
+    ASSERT_EQ(ArchiveReader::parse(ArchiveReader::readFile(folder / "b.txd"), 0, archive), "");
+    const Rgba decoded = ArchiveReader::decodeLevel0(archive.textures.at(0));
+    for (std::size_t p = 0; p < 16 * 16; ++p)
+        ASSERT_EQ(decoded.pixels[p * 4 + 3], 255) << p;
+}
+
 TEST_F(ArchiveModes, RefusalsExitOneAndLeaveFilesAlone) {
+    const std::string kLongName = "vehicle_wheel_rim_chrome_variant_A_diffuse";
     writePng(folder / "wall.png", Rgba::pattern(8, 8));
+    for (const std::string& name : {kLongName, std::string(32, 'n'), std::string()})
+        writePng(folder / (name + ".png"), Rgba::pattern(8, 8));
     writeFile(folder / "notes.txd", "not a dictionary");
     struct Case {
         std::vector<std::string> arguments;
-        const char* reason;
+        std::string reason;
     };
     const Case cases[] = {
         {{"--add", "notes.txd", "wall.png"}, "notes.txd is not a texture dictionary; it was left untouched"},
@@ -155,11 +271,25 @@ TEST_F(ArchiveModes, RefusalsExitOneAndLeaveFilesAlone) {
         {{"--list", "notes.txd"}, "cannot list notes.txd"},
         {{"--list"}, "--list takes one archive"},
         {{"--extract", "missing.txd", "out"}, "cannot extract missing.txd"},
+        {{"--add", "new.txd", kLongName + ".png"},
+         "the texture name " + kLongName +
+             " is 42 bytes long; the file holds at most 31: choose a shorter one with --name <name>; new.txd "
+             "was left untouched"},
+        {{"--add", "new.txd", std::string(32, 'n') + ".png"}, "is 32 bytes long; the file holds at most 31"},
+        {{"--add", "new.txd", "wall.png", kLongName + ".png"},
+         "the mask name " + kLongName +
+             " is 42 bytes long; the file holds at most 31: choose a shorter one "
+             "with --mask-name <name>"},
+        {{"--add", "new.txd", ".png"},
+         "the texture name made from .png is empty; give one with --name <name>"},
+        {{"--add", "--name", "", "new.txd", "wall.png"}, "the texture name is empty; give one with --name"},
+        {{"--add", "new.txd", "wall.png", ""},
+         "the alpha image argument is empty; new.txd was left untouched"},
     };
     for (const Case& c : cases) {
         RunResult result = run(c.arguments);
         EXPECT_EQ(result.exitCode, 1) << c.reason;
-        EXPECT_NE(result.err.find(std::string("quillpack: ") + c.reason), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(c.reason), std::string::npos) << result.err;
     }
     EXPECT_EQ(readFile(folder / "notes.txd"), "not a dictionary");
     EXPECT_FALSE(std::filesystem::exists(folder / "new.txd"));
@@ -172,6 +302,44 @@ TEST_F(ArchiveModes, RefusalsExitOneAndLeaveFilesAlone) {
     RunResult version = run({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out.rfind("quillpack ", 0), 0u);
+}
+
+// Names are stored whole: two long file names given their own names stay two textures, a name of 31
+// bytes fits, and only really equal names (letters in either case) replace.
+TEST_F(ArchiveModes, NamesThatFitAreStoredWhole) {
+    const std::string fits(31, 'f');
+    for (const std::string& name : {std::string("vehicle_wheel_rim_chrome_variant_A_diffuse"),
+                                    std::string("vehicle_wheel_rim_chrome_variant_B_diffuse"), fits,
+                                    std::string("Wall"), std::string("wall")})
+        writePng(folder / (name + ".png"), Rgba::pattern(8, 8));
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"--name", "rim_A", "n.txd", "vehicle_wheel_rim_chrome_variant_A_diffuse.png"},
+         "Added rim_A to n.txd"},
+        {{"--name", "rim_B", "n.txd", "vehicle_wheel_rim_chrome_variant_B_diffuse.png"},
+         "Added rim_B to n.txd"},
+        {{"n.txd", fits + ".png"}, "Added " + fits + " to n.txd"},
+        {{"--mask-name", "m", "n.txd", "Wall.png", "wall.png"}, "Added Wall to n.txd"},
+        {{"n.txd", "wall.png"}, "Replaced wall in n.txd"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = {"--add"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        RunResult result = run(arguments);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out.rfind(c.out, 0), 0u) << result.out;
+    }
+    EXPECT_EQ(run({"--list", "n.txd"}).out,
+              "index\tname\tmask\tformat\twidth\theight\tlevels\talpha\tbytes\n"
+              "0\trim_A\t\tdxt1\t8\t8\t1\tno\t32\n"
+              "1\trim_B\t\tdxt1\t8\t8\t1\tno\t32\n"
+              "2\t" +
+                  fits +
+                  "\t\tdxt1\t8\t8\t1\tno\t32\n"
+                  "3\twall\t\tdxt1\t8\t8\t1\tno\t32\n");
 }
 
 TEST_F(ArchiveModes, HostileNamesStayInsideTheFolder) {
