@@ -225,6 +225,46 @@ TEST_F(ArchiveTest, EveryFailureLeavesTheArchiveAsItWas) {
     }
 }
 
+// The dictionary modes' paths (the image's own alpha decided from its pixels first, a grey mask turned
+// into alpha) fail as cleanly as the classic one.
+TEST_F(ArchiveTest, OptionPathsFailWithoutLeftovers) {
+    writePng(folder / "rgba.png", Rgba::pattern(16, 16, true));
+    writePng(folder / "rgb.png", Rgba::pattern(16, 16), false);
+    writeFile(folder / "grey.pgm", encodePnm(Rgba::pattern(16, 16), '5'));
+    TXD::AddOptions options;
+    options.keepImageAlpha = options.dxt3ForAlpha = options.greyMasks = true;
+    struct Case {
+        const char* image;
+        const char* mask;
+        Operation operation;
+        int skip;
+        const char* lastError;
+    };
+    for (const Case& c : {
+             Case{"rgba.png", "", Operation::D3DXCreateTextureFromFile, 0, "(2021) - Surface copy"},
+             Case{"rgba.png", "", Operation::D3DXCreateTexture, 0, "(2011) - Unable to create new texture"},
+             Case{"rgba.png", "", Operation::LoadSurfaceFromSurface, 0, "(2021) - Surface copy"},
+             Case{"rgb.png", "grey.pgm", Operation::D3DXCreateTextureFromFile, 1,
+                  "alpha texture load failed"},
+             Case{"rgb.png", "grey.pgm", Operation::LoadSurfaceFromSurface, 1, "alpha texture load failed"},
+             Case{"rgb.png", "grey.pgm", Operation::D3DXCreateTexture, 1,
+                  "create alpha value texture failed"},
+         }) {
+        SCOPED_TRACE(c.lastError);
+        TXD::TXDArchive archive;
+        const std::size_t live = TestSeams::liveObjectCount();
+        LogCapture capture;
+        TestSeams::injectFault(c.operation, D3DERR_INVALIDCALL, c.skip);
+        EXPECT_FALSE(archive.addTexture(d.device, folder / c.image, "tex", TXD::DXT1, false,
+                                        *c.mask ? folder / c.mask : "", *c.mask ? "mask" : "", options));
+        TestSeams::clearFaults();
+        EXPECT_EQ(archive.getTextureCount(), 0u);
+        EXPECT_EQ(TestSeams::liveObjectCount(), live);
+        ASSERT_FALSE(capture.errors().empty());
+        EXPECT_NE(capture.errors().back().find(c.lastError), std::string::npos) << capture.errors().back();
+    }
+}
+
 TEST_F(ArchiveTest, CreationErrorsAreNamed) {
     writePng(folder / "img.png", Rgba::pattern(4, 4));
     struct Case {
