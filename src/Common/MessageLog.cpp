@@ -1,5 +1,6 @@
 #include "Common/MessageLog.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -7,16 +8,23 @@
 #include "Platform/FailureReason.h"
 
 namespace {
-MessageLog* instance = nullptr;
+std::atomic<MessageLog*> instance{nullptr};
+std::mutex making;
+thread_local int currentTag = -1;
 }  // namespace
+
+MessageLog::Tag::Tag(int number) : previous(currentTag) {
+    currentTag = number;
+}
+
+MessageLog::Tag::~Tag() {
+    currentTag = previous;
+}
 
 // Deletes the log at process exit.
 class MessageLogHolder {
 public:
-    ~MessageLogHolder() {
-        delete instance;
-        instance = nullptr;
-    }
+    ~MessageLogHolder() { delete instance.exchange(nullptr); }
 };
 
 namespace {
@@ -24,13 +32,17 @@ MessageLogHolder holder;
 }  // namespace
 
 MessageLog* MessageLog::getInstance() {
-    if (!instance)
+    if (MessageLog* made = instance.load())
+        return made;
+    std::lock_guard<std::mutex> lock(making);
+    if (!instance.load())
         instance = new MessageLog();
-    return instance;
+    return instance.load();
 }
 
 void MessageLog::logMessage(int level, const char* format, const char* /*file*/, const char* function,
                             int line, ...) {
+    std::lock_guard<std::mutex> lock(guard);
     // The guard counts the unexpanded format: "%s(%i) - %s" adds five literal characters.
     std::size_t guarded = std::strlen(format) + std::strlen(function) + 5;
     int prefix = 0;  // the length of "%s(%i) - " in the finished line
@@ -60,11 +72,13 @@ void MessageLog::logMessage(int level, const char* format, const char* /*file*/,
         case Warning:
             warnings.emplace_back(lineBuffer);
             plainWarnings.emplace_back(plain);
+            warningTagList.push_back(currentTag);
             break;
         case Error:
             errors.emplace_back(lineBuffer);
             causes.push_back(FailureReason::take());
             plainErrors.emplace_back(plain);
+            errorTagList.push_back(currentTag);
             break;
         default:
             break;
@@ -72,6 +86,7 @@ void MessageLog::logMessage(int level, const char* format, const char* /*file*/,
 }
 
 void MessageLog::withdrawInfoLine(std::size_t index) {
+    std::lock_guard<std::mutex> lock(guard);
     if (index < info.size())
         info.erase(info.begin() + static_cast<std::ptrdiff_t>(index));
 }

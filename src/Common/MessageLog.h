@@ -1,7 +1,9 @@
 // The process-wide, in-memory log. Every layer below the entry reports through it: a level, a
 // printf-style message, and the calling function and line. Lines are kept per level in call order.
+// Logging is safe from several threads at once; the lists are read once the work that logs is done.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,19 @@ public:
     static constexpr int kBufferSize = 1024;
 
     static MessageLog* getInstance();
+
+    // While a Tag lives, the errors and warnings its thread logs carry its number (else -1), so that
+    // work done for several textures at once can tell whose lines are whose.
+    class Tag {
+    public:
+        explicit Tag(int number);
+        ~Tag();
+        Tag(const Tag&) = delete;
+        Tag& operator=(const Tag&) = delete;
+
+    private:
+        int previous;
+    };
 
     // `level` arrives as a plain integer; values outside 0..2 are formatted and stored nowhere.
     // `file` is accepted for the callers' convenience and never used.
@@ -30,6 +45,8 @@ public:
     // what a person reads on standard error.
     const std::vector<std::string>& errorMessages() const { return plainErrors; }
     const std::vector<std::string>& warningMessages() const { return plainWarnings; }
+    const std::vector<int>& errorTags() const { return errorTagList; }
+    const std::vector<int>& warningTags() const { return warningTagList; }
 
 private:
     friend class MessageLogHolder;
@@ -41,6 +58,9 @@ private:
     std::vector<std::string> causes;
     std::vector<std::string> plainErrors;
     std::vector<std::string> plainWarnings;
+    std::vector<int> errorTagList;
+    std::vector<int> warningTagList;
+    std::mutex guard;
     char lineBuffer[kBufferSize] = {};
     std::string messageText;
 };

@@ -1,8 +1,10 @@
 #include "Common/WideStringBuffer.h"
 
 namespace {
-Win32::WCHAR* buffer = nullptr;
-int holders = 0;
+// One buffer per thread: an archive is used on the thread that made it, and archives built side by
+// side on several threads must not overwrite each other's paths.
+thread_local Win32::WCHAR* buffer = nullptr;
+thread_local int holders = 0;
 }  // namespace
 
 Win32::WCHAR* WideStringBuffer::acquire() {

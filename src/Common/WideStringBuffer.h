@@ -1,4 +1,4 @@
-// The one process-wide buffer into which paths are widened just before a call that opens a file.
+// The one buffer into which paths are widened just before a call that opens a file, one per thread.
 // Every holder (the archive for its life, the argument check while it runs) acquires it; the last
 // release frees it, and the next acquire makes a new one.
 #pragma once

@@ -2,15 +2,13 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 
 namespace FailureReason {
 namespace {
 
-// Decoders and the encoder may fail on worker threads; the cause belongs to the one operation the
-// calling thread is waiting for, so one process-wide slot is enough.
-std::mutex guard;
-std::string pending;
+// The cause belongs to the operation its thread runs: textures added side by side on several threads
+// each keep their own. The image service's own worker threads only compute and note nothing.
+thread_local std::string pending;
 
 }  // namespace
 
@@ -20,18 +18,15 @@ void note(const char* format, ...) {
     va_start(values, format);
     std::vsnprintf(text, sizeof text, format, values);
     va_end(values);
-    std::lock_guard<std::mutex> lock(guard);
     if (pending.empty())
         pending = text;
 }
 
 void clear() {
-    std::lock_guard<std::mutex> lock(guard);
     pending.clear();
 }
 
 std::string take() {
-    std::lock_guard<std::mutex> lock(guard);
     std::string cause;
     cause.swap(pending);
     return cause;

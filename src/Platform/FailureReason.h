@@ -2,7 +2,8 @@
 // something failed (a decoder that met a truncated file, the file layer that got EACCES) notes it
 // here; the next error logged takes it along, so the user reads the cause beside the log line while
 // the log line keeps its fixed text. An operation that starts afresh clears what an earlier failure
-// that nobody logged may have left.
+// that nobody logged may have left. Each thread has its own cause, so operations running side by side
+// on several threads keep theirs apart.
 #pragma once
 
 #include <string>

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <mutex>
 
 namespace FaultSeam {
 namespace {
@@ -12,6 +13,9 @@ struct Fault {
     int remaining = 0;
 };
 
+// Textures may be made on several threads at once; a test's faults stay exact all the same.
+std::mutex guard;
+
 std::array<Fault, static_cast<std::size_t>(Operation::Count)>& faults() {
     static std::array<Fault, static_cast<std::size_t>(Operation::Count)> table;
     return table;
@@ -20,14 +24,17 @@ std::array<Fault, static_cast<std::size_t>(Operation::Count)>& faults() {
 }  // namespace
 
 void injectFault(Operation operation, Win32::HRESULT code, int skipCalls, int times) {
+    std::lock_guard<std::mutex> lock(guard);
     faults()[static_cast<std::size_t>(operation)] = Fault{code, skipCalls, times};
 }
 
 void clearFaults() {
+    std::lock_guard<std::mutex> lock(guard);
     faults().fill(Fault{});
 }
 
 Win32::HRESULT takeFault(Operation operation) {
+    std::lock_guard<std::mutex> lock(guard);
     Fault& fault = faults()[static_cast<std::size_t>(operation)];
     if (fault.remaining <= 0)
         return 0;

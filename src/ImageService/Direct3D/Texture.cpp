@@ -129,6 +129,11 @@ void IDirect3DTexture9::dropExactPixels(UINT level) {
     exact = ExactSource{};
 }
 
+void IDirect3DTexture9::forgetExactPixels() {
+    for (UINT level = 0; level < levels.size(); ++level)
+        dropExactPixels(level);
+}
+
 void IDirect3DTexture9::markWritten(UINT level) {
     if (level >= levels.size())
         return;

@@ -61,6 +61,9 @@ public:
     // exactPixelsRewritten; nullptr otherwise, and the write drops them as any other does.
     IDirect3DTexture9* soleExactPixels(UINT level, UINT* sourceLevel);
     void exactPixelsRewritten(UINT level);
+    // Lets go of every level's exact pixels: a finished texture that waits beside others (a whole
+    // dictionary being built) should hold its blocks only.
+    void forgetExactPixels();
     // Blocks compressed from a level's pixels before anyone asked (see CompressAhead), for the
     // conversion expected next. Any write to the level drops them; taking them hands them over.
     void keepBlocksAhead(UINT level, D3DFORMAT format, PixelBuffer&& blocks);

@@ -1,8 +1,10 @@
 #include "ImageService/Direct3D/Unknown.h"
 
+#include <atomic>
+
 namespace ImageService {
 namespace {
-std::size_t liveObjects = 0;
+std::atomic<std::size_t> liveObjects{0};  // objects are made on every thread that builds textures
 }
 
 IUnknown::IUnknown() {
