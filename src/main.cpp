@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Cli/Modes.h"
+#include "Cli/Report.h"
 #include "Common/Console.h"
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
@@ -26,7 +27,7 @@ constexpr int kExitFailure = 1;
 void printBanner() {
     Console::print("---------------------------------------------------------------------------\n");
     Console::print("Quillpack - packs an image into a TXD texture dictionary (DXT1, or DXT3 with alpha)\n");
-    Console::print("Usage and help: see README.md beside the program's source\n");
+    Console::print("Usage and help: quillpack --help\n");
     Console::print("---------------------------------------------------------------------------\n");
 }
 
@@ -68,22 +69,22 @@ void printWarnings() {
         std::fprintf(stderr, "Warning: %s\n", warning.c_str());
 }
 
+// A first argument that looks like an option but names no mode and no file was most likely a
+// misspelt mode: the run goes on as specified, and standard error says what was probably meant.
+std::string misspeltOption;
+
 // `firstReason` skips lines that only switched optional features off (the render extras' resources).
 int fail(std::size_t firstReason = 0) {
     consoleDelivered();
     // Standard output's last line has no newline; on a terminal the reasons start on a line of their own.
     if (Platform::isTerminal(stdout) && Platform::isTerminal(stderr))
         std::fputc('\n', stderr);
+    if (!misspeltOption.empty())
+        std::fprintf(stderr, "%s\n", misspeltOption.c_str());
     if (!paramRefusal().empty())
         std::fprintf(stderr, "%s\n", paramRefusal().c_str());
-    const std::vector<std::string>& errors = MessageLog::getInstance()->errorLines();
-    const std::vector<std::string>& causes = MessageLog::getInstance()->errorCauses();
-    for (std::size_t i = firstReason; i < errors.size(); ++i) {
-        if (causes[i].empty())
-            std::fprintf(stderr, "%s\n", errors[i].c_str());
-        else
-            std::fprintf(stderr, "%s: %s\n", errors[i].c_str(), causes[i].c_str());
-    }
+    for (const std::string& reason : Cli::loggedReasons(firstReason))
+        std::fprintf(stderr, "%s\n", reason.c_str());
     return kExitFailure;
 }
 
@@ -103,6 +104,9 @@ int main(int argc, char** argv) {
     argv = words.data();
     if (argc > 1 && Cli::isModeOption(arguments[1]))
         return Cli::runMode(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+    if (argc > 1 && arguments[1].size() > 1 && arguments[1][0] == '-' &&
+        Platform::pathKind(arguments[1]) == Platform::PathKind::Missing)
+        misspeltOption = Cli::unknownOption(arguments[1]);
 
     if (argc >= 3 && Platform::isStandardOutput(argv[2]))
         Console::divertToStandardError();

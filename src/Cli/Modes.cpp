@@ -1,6 +1,7 @@
 #include "Cli/Modes.h"
 
 #include "Cli/Report.h"
+#include "Platform/Process.h"
 
 namespace Cli {
 namespace {
@@ -11,13 +12,16 @@ struct Mode {
 };
 
 constexpr Mode kModes[] = {
-    {"--add", runAdd},   {"--list", runList},       {"--extract", runExtract},
-    {"--help", runHelp}, {"--version", runVersion},
+    {"--add", runAdd},         {"--build", runBuild},   {"--list", runList},
+    {"--extract", runExtract}, {"--remove", runRemove}, {"--rename", runRename},
+    {"--help", runHelp},       {"-h", runHelp},         {"--version", runVersion},
 };
 
 }  // namespace
 
 bool isModeOption(const std::string& argument) {
+    if (Platform::isSystemHelpSwitch(argument))
+        return true;
     for (const Mode& mode : kModes) {
         if (argument == mode.option)
             return true;
@@ -25,7 +29,16 @@ bool isModeOption(const std::string& argument) {
     return false;
 }
 
+std::vector<std::string> modeOptions() {
+    std::vector<std::string> options;
+    for (const Mode& mode : kModes)
+        options.push_back(mode.option);
+    return options;
+}
+
 int runMode(const Arguments& arguments) {
+    if (!arguments.empty() && Platform::isSystemHelpSwitch(arguments[0]))
+        return runHelp(Arguments(arguments.begin() + 1, arguments.end()));
     for (const Mode& mode : kModes) {
         if (!arguments.empty() && arguments[0] == mode.option)
             return mode.run(Arguments(arguments.begin() + 1, arguments.end()));

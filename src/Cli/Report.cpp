@@ -1,35 +1,48 @@
 #include "Cli/Report.h"
 
 #include <cstdio>
-#include <vector>
 
 #include "Common/MessageLog.h"
 
 namespace Cli {
 
 std::size_t errorMark() {
-    return MessageLog::getInstance()->errorLines().size();
+    return MessageLog::getInstance()->errorMessages().size();
+}
+
+std::size_t warningMark() {
+    return MessageLog::getInstance()->warningMessages().size();
+}
+
+std::vector<std::string> loggedReasons(std::size_t mark, int tag) {
+    const MessageLog* log = MessageLog::getInstance();
+    const std::vector<std::string>& messages = log->errorMessages();
+    std::vector<std::string> reasons;
+    for (std::size_t i = mark; i < messages.size(); ++i) {
+        if (tag >= 0 && log->errorTags()[i] != tag)
+            continue;
+        const std::string& cause = log->errorCauses()[i];
+        reasons.push_back(cause.empty() ? messages[i] : messages[i] + ": " + cause);
+    }
+    return reasons;
 }
 
 int fail(std::size_t mark, const std::string& reason) {
     std::fflush(stdout);
     if (!reason.empty())
         std::fprintf(stderr, "quillpack: %s\n", reason.c_str());
-    const std::vector<std::string>& errors = MessageLog::getInstance()->errorLines();
-    const std::vector<std::string>& causes = MessageLog::getInstance()->errorCauses();
-    for (std::size_t i = mark; i < errors.size(); ++i) {
-        if (i < causes.size() && !causes[i].empty())
-            std::fprintf(stderr, "%s: %s\n", errors[i].c_str(), causes[i].c_str());
-        else
-            std::fprintf(stderr, "%s\n", errors[i].c_str());
-    }
+    for (const std::string& line : loggedReasons(mark))
+        std::fprintf(stderr, "%s\n", line.c_str());
     return kExitFailure;
 }
 
-void printWarnings(std::size_t mark) {
-    const std::vector<std::string>& warnings = MessageLog::getInstance()->warningMessages();
-    for (std::size_t i = mark; i < warnings.size(); ++i)
-        std::fprintf(stderr, "quillpack: warning: %s\n", warnings[i].c_str());
+void printWarnings(std::size_t mark, int tag) {
+    const MessageLog* log = MessageLog::getInstance();
+    const std::vector<std::string>& warnings = log->warningMessages();
+    for (std::size_t i = mark; i < warnings.size(); ++i) {
+        if (tag < 0 || log->warningTags()[i] == tag)
+            std::fprintf(stderr, "quillpack: warning: %s\n", warnings[i].c_str());
+    }
 }
 
 }  // namespace Cli

@@ -1,6 +1,7 @@
 #include "Dictionary/TextureRequest.h"
 
 #include "Common/STDFunctions/STDFunctions.h"
+#include "ImageService/D3DX/D3DX.h"
 
 namespace Dictionary {
 namespace {
@@ -21,6 +22,20 @@ bool checkName(const std::string& name, const std::string& path, bool given, con
         return false;
     }
     return true;
+}
+
+// Whether the image's header gives a side that is not a power of two, so that the refusal can name
+// the option that lifts it.
+bool sidesNeedResizing(const std::string& imagePath) {
+    if (imagePath.size() >= STDFunctions::kMaxWideLength)
+        return false;  // refused as a path already, with its own reason
+    Win32::WCHAR wide[STDFunctions::kMaxWideLength + 1];
+    ImageService::D3DXIMAGE_INFO info{};
+    if (ImageService::FAILED(
+            ImageService::D3DXGetImageInfoFromFileW(STDFunctions::stringToLPCWSTR(imagePath, wide), &info)))
+        return false;
+    const auto power = [](std::uint32_t side) { return side != 0 && (side & (side - 1)) == 0; };
+    return !power(info.Width) || !power(info.Height);
 }
 
 }  // namespace
@@ -58,6 +73,8 @@ bool addTexture(TXD::TXDArchive& archive, TXD::Device*& device, const TextureReq
     if (!archive.addTexture(device, request.imagePath, name, request.format.value_or(TXD::DXT1),
                             request.mipMaps, request.alphaPath.value_or(""), maskName, options)) {
         why = "cannot add " + request.imagePath;
+        if (!request.pow2 && sidesNeedResizing(request.imagePath))
+            why += " (--pow2 resizes it to the nearest powers of two)";
         return false;
     }
     result.name = name;

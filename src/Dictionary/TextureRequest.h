@@ -24,6 +24,7 @@ struct TextureRequest {
     std::optional<TXD::TextureFormat> format;  // else DXT1, or DXT3 for a texture that carries alpha
     bool mipMaps = false;
     bool dither = false;
+    bool pow2 = false;  // sides that are not powers of two are resized to the nearest ones
 };
 
 // The names the texture will be stored under, checked against what the file can hold. False with the

@@ -25,6 +25,10 @@ void unregisterTemporary();
 
 bool isTerminal(std::FILE* stream);
 
+// The system's own way of asking a console program for help besides -h and --help: "/?" on Windows,
+// nothing more elsewhere (where "/?" is a path).
+bool isSystemHelpSwitch(const std::string& argument);
+
 // Standard output and standard error carry the same bytes on every system: on Windows they leave the
 // C runtime's text mode, which would write each "\n" as "\r\n" (a console shows a bare "\n" as a
 // new line all the same).

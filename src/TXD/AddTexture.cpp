@@ -4,6 +4,7 @@
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
 #include "ImageService/D3DX/D3DX.h"
+#include "Platform/FailureReason.h"
 #include "TXD/TXDArchive.h"
 
 using namespace ImageService;
@@ -140,6 +141,11 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
             return false;
         }
         std::string shownAlphaName = alphaName.empty() ? textureName + "_a" : alphaName;
+        // The log line names the two images; the person reading it also needs their sizes.
+        if (alphaInfo.Width != imageInfo.Width || alphaInfo.Height != imageInfo.Height) {
+            FailureReason::note("the texture image is %ux%u, the alpha image %ux%u", imageInfo.Width,
+                                imageInfo.Height, alphaInfo.Width, alphaInfo.Height);
+        }
         if (alphaInfo.Width != imageInfo.Width) {
             log->logMessage(MessageLog::Error,
                             "Unable to add the texture %s with alpha %s because image width is different",

@@ -22,6 +22,10 @@ struct D3DXIMAGE_INFO {
 // Image files (ImageFile.cpp). The size comes from the header alone; a file that is not a readable,
 // supported image, or whose header promises more than the file or the limits allow, is refused.
 HRESULT D3DXGetImageInfoFromFileW(LPCWSTR path, D3DXIMAGE_INFO* info);
+// Whether the file at `path` is an image by its content (a known signature, or a header only an image
+// of a format without one has), however damaged the rest: what a folder of textures counts as its
+// images. GIF and PSD files are images too, which the service then refuses by name.
+bool isImageFile(LPCWSTR path);
 // Whether the file behind `info` stores alpha (an alpha channel or transparency), so that its decoded
 // alpha means something. Floating-point files report a four-channel format but never hold alpha.
 bool imageStoresAlpha(const D3DXIMAGE_INFO& info);

@@ -172,6 +172,26 @@ HRESULT D3DXGetImageInfoFromFileW(LPCWSTR path, D3DXIMAGE_INFO* info) {
     return D3D_OK;
 }
 
+bool isImageFile(LPCWSTR path) {
+    Platform::InputFile in;
+    if (!path || FAILED(openFile(path, &in)))
+        return false;
+    FileSource file(in);
+    std::uint8_t lead[8];
+    const std::size_t size = file.readAt(0, lead, sizeof lead);
+    for (const char* signature : kUnsupportedSignatures) {
+        if (startsWith(lead, size, signature, std::strlen(signature)))
+            return true;
+    }
+    ImageHeader header;
+    for (const Codec& codec : kCodecs) {
+        if (codec.signature ? startsWith(lead, size, codec.signature, codec.signatureLength)
+                            : SUCCEEDED(codec.probe(file, &header)))
+            return true;
+    }
+    return false;
+}
+
 bool imageStoresAlpha(const D3DXIMAGE_INFO& info) {
     if (info.ImageFileFormat == D3DXIFF_HDR || info.ImageFileFormat == D3DXIFF_PFM)
         return false;

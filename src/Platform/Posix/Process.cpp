@@ -68,4 +68,8 @@ bool isTerminal(std::FILE* stream) {
 
 void useBinaryStandardStreams() {}
 
+bool isSystemHelpSwitch(const std::string&) {
+    return false;
+}
+
 }  // namespace Platform

@@ -65,4 +65,8 @@ void useBinaryStandardStreams() {
     ::_setmode(::_fileno(stderr), _O_BINARY);
 }
 
+bool isSystemHelpSwitch(const std::string& argument) {
+    return argument == "/?";
+}
+
 }  // namespace Platform
