@@ -87,7 +87,10 @@ bool parseArguments(const Arguments& arguments, const std::vector<OptionSpec>& a
             return name == option.name || (option.alias && name == option.alias);
         });
         if (spec == accepted.end()) {
-            why = unknownOption(name);
+            const std::vector<std::string> known = knownWords();
+            why = std::find(known.begin(), known.end(), name) != known.end()
+                      ? name + " is not an option of this mode (quillpack --help)"
+                      : unknownOption(name);
             return false;
         }
         std::string value;
@@ -113,7 +116,7 @@ std::string unknownOption(const std::string& word) {
     std::string nearest;
     std::size_t best = 3;  // farther than two edits is no longer a slip of the fingers
     for (const std::string& known : knownWords()) {
-        const std::size_t distance = editDistance(word, known);
+        const std::size_t distance = editDistance(lowered(word), known);
         if (distance < best) {
             best = distance;
             nearest = known;

@@ -52,11 +52,15 @@ std::uint64_t dataBytes(const TXD::TextureRecord& record) {
 
 int runList(const Arguments& arguments) {
     const std::size_t mark = errorMark();
-    if (arguments.size() != 1)
+    ParsedArguments parsed;
+    std::string why;
+    if (!parseArguments(arguments, kNoOptions, parsed, why))
+        return fail(mark, why);
+    if (parsed.paths.size() != 1)
         return fail(mark, "--list takes one archive: quillpack --list <archive.txd>");
     TXD::TXDArchive archive;
-    if (!archive.loadFile(arguments[0]))
-        return fail(mark, "cannot list " + arguments[0]);
+    if (!archive.loadFile(parsed.paths[0]))
+        return fail(mark, "cannot list " + parsed.paths[0]);
 
     std::printf("index\tname\tmask\tformat\twidth\theight\tlevels\talpha\tbytes\n");
     for (std::uint32_t index = 0; index < archive.getTextureCount(); ++index) {

@@ -243,6 +243,69 @@ TEST_F(CommandLine, RefusalsExplainOnStandardErrorAndLeaveNoFile) {
               17);  // no temporary left
 }
 
+// The modes read their command lines as the tools people know do, and a misspelt mode keeps the main
+// run's console text while standard error says what was meant.
+TEST_F(CommandLine, ModesReadTheirCommandLinesAsToolsDo) {
+    writePng(folder / "tex.png", Rgba::pattern(8, 8));
+    writePng(folder / "odd.png", Rgba::pattern(12, 8));
+    writePng(folder / "--dash.png", Rgba::pattern(8, 8));
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string out;  // the start of standard output
+        std::string err;  // the start of standard error
+    };
+    const std::string help = "Usage:\n  quillpack <texture image> <output.txd> [alpha image]\n";
+    for (const Case& c : {
+             Case{{"--lsit", "x.txd"},
+                  1,
+                  kBanner + "Texture file path is invalid: --lsit \n" + kInvalid,
+                  "unknown option --lsit; did you mean --list? (quillpack --help)\n"
+                  "Texture image (first argument) does not exist: --lsit\n"},
+             Case{{"--zzzzzzzz"},
+                  1,
+                  kBanner + kUsage + kInvalid,
+                  "unknown option --zzzzzzzz (quillpack --help)\n"},
+             Case{{"-h"}, 0, help, ""},
+             Case{{"--help", "anything"}, 0, help, ""},
+             Case{{"--add", "a.txd", "tex.png", "--format", "DXT3", "--mipmaps"},
+                  0,
+                  "Added tex to a.txd (4 levels)\n",
+                  ""},
+             Case{{"--add", "--format=Dxt1", "b.txd", "tex.png"}, 0, "Added tex to b.txd (1 level)\n", ""},
+             Case{{"--add", "c.txd", "--", "--dash.png"}, 0, "Added --dash to c.txd (1 level)\n", ""},
+             Case{{"--add", "--mipmap", "d.txd", "tex.png"},
+                  1,
+                  "",
+                  "quillpack: unknown option --mipmap; did you mean --mipmaps? (quillpack --help)\n"},
+             Case{{"--add", "d.txd", "tex.png", "--format"}, 1, "", "quillpack: --format needs a value\n"},
+             Case{{"--add", "d.txd", "tex.png", "--format", "dxt5"},
+                  1,
+                  "",
+                  "quillpack: --format takes dxt1, dxt3, 32 or 8, not dxt5\n"},
+             Case{{"--add", "--mipmaps=yes", "d.txd", "tex.png"},
+                  1,
+                  "",
+                  "quillpack: --mipmaps takes no value\n"},
+             Case{{"--add", "d.txd", "odd.png"},
+                  1,
+                  "",
+                  "quillpack: cannot add odd.png (--pow2 resizes it to the nearest powers of two); d.txd was "
+                  "left "
+                  "untouched\nTexture width for odd is not a power of two: 12\n"},
+             Case{{"--list", "--levels", "a.txd"},
+                  1,
+                  "",
+                  "quillpack: --levels is not an option of this mode (quillpack --help)\n"},
+         }) {
+        RunResult result = run(c.arguments);
+        EXPECT_EQ(result.exitCode, c.exitCode) << testing::PrintToString(c.arguments) << result.err;
+        EXPECT_EQ(result.out.substr(0, c.out.size()), c.out) << testing::PrintToString(c.arguments);
+        EXPECT_EQ(result.err.substr(0, c.err.size()), c.err) << testing::PrintToString(c.arguments);
+    }
+    EXPECT_FALSE(exists("d.txd"));
+}
+
 TEST_F(CommandLine, PathsAsUsersTypeThem) {
     std::filesystem::create_directories(folder / "sub/dir");
     std::filesystem::create_directories(folder / "caf\xC3\xA9");
