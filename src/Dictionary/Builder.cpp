@@ -8,7 +8,8 @@
 #include <thread>
 
 #include "Common/MessageLog.h"
-#include "ImageService/Direct3D/Device.h"
+#include "Common/STDFunctions/STDFunctions.h"
+#include "ImageService/D3DX/D3DX.h"
 
 namespace Dictionary {
 namespace {
@@ -30,6 +31,31 @@ IDirect3DDevice9* makeWorkDevice() {
         device = nullptr;
     direct3D->Release();
     return device;
+}
+
+// Pixels the image's header promises; 0 when it does not read (its add will say why).
+std::uint64_t pixelsOf(const std::string& path) {
+    if (path.size() >= STDFunctions::kMaxWideLength)
+        return 0;
+    Win32::WCHAR wide[STDFunctions::kMaxWideLength + 1];
+    D3DXIMAGE_INFO info{};
+    if (FAILED(D3DXGetImageInfoFromFileW(STDFunctions::stringToLPCWSTR(path, wide), &info)))
+        return 0;
+    return std::uint64_t{info.Width} * info.Height;
+}
+
+// The largest textures first: a large one started last would leave the other threads idle while it
+// ends. The records still take the order asked.
+std::vector<std::size_t> largestFirst(const std::vector<BuildItem>& items) {
+    std::vector<std::uint64_t> pixels;
+    for (const BuildItem& item : items)
+        pixels.push_back(pixelsOf(item.request.imagePath));
+    std::vector<std::size_t> order(items.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return pixels[a] > pixels[b]; });
+    return order;
 }
 
 std::string folded(const std::string& name) {
@@ -74,13 +100,15 @@ bool buildTextures(TXD::TXDArchive& archive, const std::vector<BuildItem>& items
     outcome.added.assign(items.size(), false);
     outcome.whys.resize(items.size());
     std::vector<TXD::TextureRecord> records(items.size());
+    const std::vector<std::size_t> order = largestFirst(items);
     std::atomic<std::size_t> next{0};
     std::size_t done = 0;
     std::mutex reporting;
 
     auto work = [&] {
         IDirect3DDevice9* device = makeWorkDevice();
-        for (std::size_t index = next++; index < items.size(); index = next++) {
+        for (std::size_t taken = next++; taken < items.size(); taken = next++) {
+            const std::size_t index = order[taken];
             MessageLog::Tag tag(static_cast<int>(index));
             TXD::TXDArchive one;
             one.version = archive.version;
