@@ -272,7 +272,7 @@ TEST_F(CommandLine, ModesReadTheirCommandLinesAsToolsDo) {
                   0,
                   "Added tex to a.txd (4 levels)\n",
                   ""},
-             Case{{"--add", "--format=Dxt1", "b.txd", "tex.png"}, 0, "Added tex to b.txd (1 level)\n", ""},
+             Case{{"--add", "b.txd", "--format=Dxt1", "tex.png"}, 0, "Added tex to b.txd (1 level)\n", ""},
              Case{{"--add", "c.txd", "--", "--dash.png"}, 0, "Added --dash to c.txd (1 level)\n", ""},
              Case{{"--add", "--mipmap", "d.txd", "tex.png"},
                   1,
