@@ -3,9 +3,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <thread>
 
 namespace Platform {
 namespace {
@@ -67,5 +69,9 @@ bool isTerminal(std::FILE* stream) {
 }
 
 void useBinaryStandardStreams() {}
+
+unsigned workerThreads() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 }  // namespace Platform

@@ -5,7 +5,9 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "Platform/Process.h"
 #include "Platform/Windows/Text.h"
@@ -63,6 +65,10 @@ void useBinaryStandardStreams() {
     std::fflush(stderr);
     ::_setmode(::_fileno(stdout), _O_BINARY);
     ::_setmode(::_fileno(stderr), _O_BINARY);
+}
+
+unsigned workerThreads() {
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 }  // namespace Platform
