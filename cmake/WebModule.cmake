@@ -11,7 +11,8 @@ target_compile_options(quillpack_web PRIVATE -Wall -Wextra $<$<BOOL:${QUILLPACK_
 target_link_libraries(quillpack_web PRIVATE quillpack_core)
 set(QUILLPACK_WEB_EXPORTS
     quillpack_add quillpack_remove quillpack_rename quillpack_list quillpack_extract quillpack_pixels
-    quillpack_pixels_width quillpack_pixels_height quillpack_close quillpack_safe_file_stem)
+    quillpack_pixels_stem quillpack_pixels_width quillpack_pixels_height quillpack_write_png quillpack_close
+    quillpack_safe_file_stem)
 list(TRANSFORM QUILLPACK_WEB_EXPORTS PREPEND _)
 string(REPLACE ";" "," QUILLPACK_WEB_EXPORTS "${QUILLPACK_WEB_EXPORTS}")
 target_link_options(quillpack_web PRIVATE

@@ -33,6 +33,29 @@ function label(fileName, fallback, taken) {
   return name;
 }
 
+function reduced({ width, height, rgba }, size) {
+  const step = Math.max(1, Math.ceil(Math.max(width, height) / size));
+  if (step === 1) return { width, height, rgba };
+  const w = Math.max(1, Math.floor(width / step));
+  const h = Math.max(1, Math.floor(height / step));
+  const out = new Uint8Array(w * h * 4);
+  const area = step * step;
+  for (let y = 0; y < h; y++) {
+    for (let x = 0; x < w; x++) {
+      const sums = [0, 0, 0, 0];
+      for (let dy = 0; dy < step; dy++) {
+        let at = ((y * step + dy) * width + x * step) * 4;
+        for (let dx = 0; dx < step; dx++, at += 4) {
+          sums[0] += rgba[at]; sums[1] += rgba[at + 1]; sums[2] += rgba[at + 2]; sums[3] += rgba[at + 3];
+        }
+      }
+      const to = (y * w + x) * 4;
+      for (let c = 0; c < 4; c++) out[to + c] = Math.round(sums[c] / area);
+    }
+  }
+  return { width: w, height: h, rgba: out };
+}
+
 function formatCode(format) {
   if (format === undefined || format === null || format === '') return -1;
   const code = FORMATS[String(format).toLowerCase()];
@@ -168,6 +191,33 @@ export class Operations {
     return { width, height, rgba: engine.HEAPU8.slice(at, at + width * height * 4) };
   }
 
+  // Level 0 as the PNG file --extract writes, and the file name it gives it (before any "-1").
+  png(request) {
+    this.extract({ ...request, level: 0 });
+    const folder = this.folder(request.dictionary.id);
+    this.call(folder, 'quillpack_write_png', ['string'], ['texture.png']);
+    const png = this.FS.readFile(`${folder}/texture.png`);
+    this.FS.unlink(`${folder}/texture.png`);
+    return { png, fileName: `${this.engine.ccall('quillpack_pixels_stem', 'string', [], [])}.png` };
+  }
+
+  // A picture of at most `size` pixels a side: the smallest level that is still as large, reduced by
+  // averaging whole squares of pixels; a texture that is small enough comes as extract gives it.
+  thumbnail(request) {
+    const size = Math.max(1, request.size | 0);
+    let level = 0;
+    let found = this.extract({ ...request, level });
+    while (Math.max(found.width, found.height) >= 2 * size) {
+      try {
+        found = this.extract({ ...request, level: level + 1 });
+        level += 1;
+      } catch {
+        break;  // no further level: reduce this one
+      }
+    }
+    return reduced(found, size);
+  }
+
   safeFileStem(request) {
     return this.engine.ccall('quillpack_safe_file_stem', 'string', ['string'], [String(request.name)]);
   }
@@ -176,7 +226,8 @@ export class Operations {
   run(request) {
     if (request.forget?.length) this.forget(request.forget);
     const result = this[request.op](request);
-    const transfer = result instanceof Uint8Array ? [result.buffer] : result?.rgba ? [result.rgba.buffer] : [];
+    const moved = result instanceof Uint8Array ? result : result?.rgba ?? result?.png;
+    const transfer = moved ? [moved.buffer] : [];
     return { result, transfer };
   }
 }

@@ -130,6 +130,10 @@ export async function createQuillpack({ worker = typeof Worker === 'function' &&
     list: (dictionary) => request({ op: 'list' }, dictionary),
     extract: (dictionary, index, level = 0) => request({ op: 'extract', index, level }, dictionary),
     safeFileStem: (name) => request({ op: 'safeFileStem', name }),
+    // Beyond the command line: level 0 as the PNG file --extract writes ({png, fileName}), and a
+    // picture of at most `size` pixels a side ({width, height, rgba}).
+    png: (dictionary, index) => request({ op: 'png', index }, dictionary),
+    thumbnail: (dictionary, index, size = 128) => request({ op: 'thumbnail', index, size }, dictionary),
   };
 }
 

@@ -8,6 +8,7 @@
 
 #include "Cli/ExtractNames.h"
 #include "Cli/Modes.h"
+#include "Cli/PngFile.h"
 #include "Cli/Report.h"
 #include "Cli/TexturePixels.h"
 #include "Common/STDFunctions/STDFunctions.h"
@@ -145,6 +146,7 @@ int quillpack_extract(const char* archivePath, int index, int level) {
         return fail(mark, "texture " + std::to_string(index) + " has no level " + std::to_string(level));
     if (!Cli::rgbaOf(record.texture, level, pixels))
         return fail(mark, "cannot read the pixels of texture " + std::to_string(index));
+    stem = Cli::safeFileStem(record.name);
     pixelsWidth = record.texture->width(level);
     pixelsHeight = record.texture->height(level);
     return Cli::kExitSuccess;
@@ -154,12 +156,24 @@ const std::uint8_t* quillpack_pixels() {
     return pixels.data();
 }
 
+const char* quillpack_pixels_stem() {
+    return stem.c_str();
+}
+
 std::uint32_t quillpack_pixels_width() {
     return pixelsWidth;
 }
 
 std::uint32_t quillpack_pixels_height() {
     return pixelsHeight;
+}
+
+int quillpack_write_png(const char* path) {
+    const std::size_t mark = Cli::errorMark();
+    std::string why;
+    if (!Cli::writePng(path, pixelsWidth, pixelsHeight, pixels, why))
+        return fail(mark, why);
+    return Cli::kExitSuccess;
 }
 
 void quillpack_close() {

@@ -25,8 +25,12 @@ int quillpack_list(const char* archive);
 // named or quillpack_close is called, so that showing every texture reads the file once.
 int quillpack_extract(const char* archive, int index, int level);
 const std::uint8_t* quillpack_pixels();
+// The file name --extract gives the texture of the last extract, without ".png".
+const char* quillpack_pixels_stem();
 std::uint32_t quillpack_pixels_width();
 std::uint32_t quillpack_pixels_height();
+// The last extracted pixels as the PNG file --extract writes for them.
+int quillpack_write_png(const char* path);
 void quillpack_close();
 // The file name --extract gives a texture of this name, without ".png".
 const char* quillpack_safe_file_stem(const char* name);
