@@ -171,13 +171,15 @@ export class Operations {
     this.call(this.folder(request.dictionary.id), 'quillpack_list', ['string'], [DICTIONARY]);
     const [header, ...rows] = this.output.out;
     const columns = header.split('\t');
-    return rows.map((row) => {
+    const entries = rows.map((row) => {
       const cells = row.split('\t');
       const entry = Object.fromEntries(columns.map((column, i) => [column, cells[i]]));
       for (const number of ['index', 'width', 'height', 'levels', 'bytes']) entry[number] = Number(entry[number]);
       entry.alpha = entry.alpha === 'yes';
       return entry;
     });
+    this.listed = { id: request.dictionary.id, entries };
+    return entries.map((entry) => ({ ...entry }));
   }
 
   extract(request) {
@@ -205,17 +207,23 @@ export class Operations {
   // averaging whole squares of pixels; a texture that is small enough comes as extract gives it.
   thumbnail(request) {
     const size = Math.max(1, request.size | 0);
+    const entry = this.entries(request.dictionary).find((listed) => listed.index === request.index);
     let level = 0;
-    let found = this.extract({ ...request, level });
-    while (Math.max(found.width, found.height) >= 2 * size) {
-      try {
-        found = this.extract({ ...request, level: level + 1 });
-        level += 1;
-      } catch {
-        break;  // no further level: reduce this one
-      }
+    if (entry) {
+      while (level + 1 < entry.levels && Math.max(entry.width, entry.height) >> (level + 1) >= size) level += 1;
     }
-    return reduced(found, size);
+    return reduced(this.extract({ ...request, level }), size);
+  }
+
+  // The list of the dictionary last listed, kept for the thumbnails that follow it.
+  entries(dictionary) {
+    if (this.listed?.id !== dictionary.id) this.list({ dictionary });
+    return this.listed.entries;
+  }
+
+  // The engine's WebAssembly memory in bytes: its high-water mark, as it never shrinks.
+  memory() {
+    return this.engine.HEAPU8.length;
   }
 
   safeFileStem(request) {

@@ -134,6 +134,8 @@ export async function createQuillpack({ worker = typeof Worker === 'function' &&
     // picture of at most `size` pixels a side ({width, height, rgba}).
     png: (dictionary, index) => request({ op: 'png', index }, dictionary),
     thumbnail: (dictionary, index, size = 128) => request({ op: 'thumbnail', index, size }, dictionary),
+    // The engine's WebAssembly memory in bytes (its high-water mark: it never shrinks).
+    memory: () => request({ op: 'memory' }),
   };
 }
 
