@@ -10,7 +10,7 @@
 #include "Cli/Modes.h"
 #include "Cli/PngFile.h"
 #include "Cli/Report.h"
-#include "ImageService/D3DX/D3DX.h"
+#include "Cli/TexturePixels.h"
 #include "TXD/TXDArchive.h"
 
 namespace Cli {
@@ -18,29 +18,6 @@ namespace {
 
 // Paths are UTF-8 on every system; u8path keeps them so where the native form is wide.
 namespace fs = std::filesystem;
-using namespace ImageService;
-
-// Level 0 of any record's texture as R, G, B, A bytes: blocks decoded, palettes already resolved.
-bool rgbaOf(IDirect3DTexture9* texture, std::vector<std::uint8_t>& pixels) {
-    IDirect3DTexture9* plain = nullptr;
-    if (!texture || FAILED(IDirect3DTexture9::create(texture->width(), texture->height(), 1, 0,
-                                                     D3DFMT_A8B8G8R8, D3DPOOL_MANAGED, &plain)))
-        return false;
-    IDirect3DSurface9* from = nullptr;
-    IDirect3DSurface9* to = nullptr;
-    bool converted = SUCCEEDED(texture->GetSurfaceLevel(0, &from)) &&
-                     SUCCEEDED(plain->GetSurfaceLevel(0, &to)) &&
-                     SUCCEEDED(D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr,
-                                                          D3DX_FILTER_NONE, 0));
-    if (from)
-        from->Release();
-    if (to)
-        to->Release();
-    if (converted)
-        pixels.assign(plain->levelBytes(0), plain->levelBytes(0) + plain->levelSize(0));
-    plain->Release();
-    return converted;
-}
 
 // Both separators are accepted, as everywhere in the tool; the forward one works on every system.
 std::string forwardSlashes(std::string path) {
@@ -88,7 +65,7 @@ int runExtract(const Arguments& arguments) {
         const std::string path = joined(folder, chooseFileName(safeFileStem(record.name), taken, blocked));
         std::vector<std::uint8_t> pixels;
         std::string why;
-        if (!rgbaOf(record.texture, pixels))
+        if (!rgbaOf(record.texture, 0, pixels))
             return fail(mark, "cannot read the pixels of texture " + std::to_string(index));
         if (!writePng(path, record.texture->width(), record.texture->height(), pixels, why))
             return fail(mark, why);

@@ -10,6 +10,7 @@
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
 #include "ImageService/D3DX/D3DX.h"
+#include "Platform/Process.h"
 
 namespace Dictionary {
 namespace {
@@ -72,7 +73,7 @@ std::string folded(const std::string& name) {
 }  // namespace
 
 unsigned defaultBuildWorkers() {
-    return std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
+    return std::max(1u, std::min(2u, Platform::workerThreads()));
 }
 
 std::size_t checkBuildNames(const std::vector<BuildItem>& items, BuildOutcome& outcome) {

@@ -1,6 +1,6 @@
-// The process around the tool: its command line, its standard streams, and the signals (on Windows,
-// console control events) that may end it. Only the entry installs the handlers; the library only
-// registers the temporary file that a save is writing.
+// The process around the tool: its command line, its standard streams, its threads, and the signals
+// (on Windows, console control events) that may end it. Only the entry installs the handlers; the library
+// only registers the temporary file that a save is writing.
 #pragma once
 
 #include <cstdio>
@@ -28,6 +28,10 @@ bool isTerminal(std::FILE* stream);
 // The system's own way of asking a console program for help besides -h and --help: "/?" on Windows,
 // nothing more elsewhere (where "/?" is a path).
 bool isSystemHelpSwitch(const std::string& argument);
+
+// How many threads the image work may run at once: one per core, or 1 where the process cannot
+// start threads at all (WebAssembly without shared memory, where starting one would abort).
+unsigned workerThreads();
 
 // Standard output and standard error carry the same bytes on every system: on Windows they leave the
 // C runtime's text mode, which would write each "\n" as "\r\n" (a console shows a bare "\n" as a

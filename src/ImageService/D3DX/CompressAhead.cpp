@@ -8,6 +8,7 @@
 
 #include "ImageService/Direct3D/Format.h"
 #include "ImageService/D3DX/PixelFormats.h"
+#include "Platform/Process.h"
 
 namespace ImageService {
 namespace {
@@ -32,7 +33,7 @@ CompressAhead::~CompressAhead() {
 }
 
 bool CompressAhead::start() {
-    const unsigned cores = std::thread::hardware_concurrency();
+    const unsigned cores = Platform::workerThreads();
     const std::optional<std::size_t> size = levelByteSize(blockFormat, width, height);
     // Blocks decoded from a file (DDS) are copied as they are, never compressed again.
     const FormatInfo* decoded = formatInfo(pixelFormat);

@@ -10,6 +10,7 @@
 
 #include "ImageService/Dxt/DxtBlock.h"
 #include "ImageService/Dxt/SearchEffort.h"
+#include "Platform/Process.h"
 
 namespace ImageService::Dxt {
 namespace {
@@ -108,7 +109,7 @@ void encodeImage(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t he
     const std::uint32_t rows = (height + 3) / 4;
     const std::uint64_t blockCount = std::uint64_t(rows) * ((width + 3) / 4);
     constexpr std::uint32_t chunk = 4;
-    const unsigned cores = maxThreads ? maxThreads : std::max(1u, std::thread::hardware_concurrency());
+    const unsigned cores = maxThreads ? maxThreads : Platform::workerThreads();
     // Below a few thousand blocks a thread costs more to start than it saves.
     const unsigned threads =
         unsigned(std::min<std::uint64_t>({cores, (rows + chunk - 1) / chunk, blockCount / 2048 + 1}));

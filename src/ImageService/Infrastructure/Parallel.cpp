@@ -6,11 +6,13 @@
 #include <thread>
 #include <vector>
 
+#include "Platform/Process.h"
+
 namespace ImageService {
 
 void forEachPiece(std::size_t count, std::size_t minimumPieces,
                   const std::function<void(std::size_t)>& work) {
-    unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    unsigned cores = Platform::workerThreads();
     if (count < std::max<std::size_t>(minimumPieces, 2) || cores == 1) {
         for (std::size_t piece = 0; piece < count; ++piece)
             work(piece);

@@ -3,9 +3,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <thread>
 
 namespace Platform {
 namespace {
@@ -70,6 +72,10 @@ void useBinaryStandardStreams() {}
 
 bool isSystemHelpSwitch(const std::string&) {
     return false;
+}
+
+unsigned workerThreads() {
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 }  // namespace Platform

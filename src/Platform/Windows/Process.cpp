@@ -5,7 +5,9 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "Platform/Process.h"
 #include "Platform/Windows/Text.h"
@@ -67,6 +69,10 @@ void useBinaryStandardStreams() {
 
 bool isSystemHelpSwitch(const std::string& argument) {
     return argument == "/?";
+}
+
+unsigned workerThreads() {
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 }  // namespace Platform
