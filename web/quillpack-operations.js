@@ -141,9 +141,10 @@ export class Operations {
       this.FS.writeFile(`${folder}/${imageName}`, image);
       if (alpha) this.FS.writeFile(`${folder}/${alphaName}`, alpha);
       try {
-        this.call(folder, 'quillpack_add', ['string', 'string', 'string', 'string', 'string', 'number', 'number'],
+        this.call(folder, 'quillpack_add',
+          ['string', 'string', 'string', 'string', 'string', 'number', 'number', 'number'],
           [DICTIONARY, imageName, options.name ?? '', alphaName, options.alphaName ?? '', formatCode(options.format),
-            options.mipmaps ? 1 : 0]);
+            options.mipmaps ? 1 : 0, options.dither ? 1 : 0]);
       } finally {
         if (!this.stopped) {
           this.FS.unlink(`${folder}/${imageName}`);

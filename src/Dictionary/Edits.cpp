@@ -34,6 +34,14 @@ bool renameTexture(TXD::TXDArchive& archive, const std::string& from, const std:
         why = "no texture named " + from + " in the archive";
         return false;
     }
+    return renameTextureAt(archive, index, to, why);
+}
+
+bool renameTextureAt(TXD::TXDArchive& archive, std::int32_t index, const std::string& to, std::string& why) {
+    if (index < 0 || static_cast<std::uint32_t>(index) >= archive.getTextureCount()) {
+        why = "no texture " + std::to_string(index) + " in the archive";
+        return false;
+    }
     TextureRequest named;
     named.name = to;
     std::string name, maskName;

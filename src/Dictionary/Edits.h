@@ -17,5 +17,8 @@ bool removeTextures(TXD::TXDArchive& archive, const std::vector<std::string>& na
 // Gives the texture `from` the name `to`, which must fit the file and name no other texture.
 bool renameTexture(TXD::TXDArchive& archive, const std::string& from, const std::string& to,
                    std::string& why);
+// The same for the texture at `index` (a page that shows every record can point at one of two
+// textures of the same name).
+bool renameTextureAt(TXD::TXDArchive& archive, std::int32_t index, const std::string& to, std::string& why);
 
 }  // namespace Dictionary

@@ -1,5 +1,5 @@
-// Thin calls into the archive, in the order the command line's modes make them (Cli/AddMode.cpp,
-// ListMode.cpp, ExtractMode.cpp), with the same reasons on failure.
+// Thin calls into the dictionary library, as the command line's modes make them (Cli/AddMode.cpp,
+// EditModes.cpp, ListMode.cpp, ExtractMode.cpp), with the same reasons on failure.
 #include "Web/Exports.h"
 
 #include <memory>
@@ -11,9 +11,9 @@
 #include "Cli/PngFile.h"
 #include "Cli/Report.h"
 #include "Cli/TexturePixels.h"
-#include "Common/STDFunctions/STDFunctions.h"
+#include "Dictionary/Edits.h"
+#include "Dictionary/TextureRequest.h"
 #include "Platform/Files.h"
-#include "TXD/ArchiveLayout.h"
 #include "TXD/TXDArchive.h"
 #include "Web/ImageDevice.h"
 
@@ -21,26 +21,12 @@ namespace {
 
 using Cli::fail;
 
-std::string storedName(const std::string& name) {
-    return name.substr(0, TXD::Layout::kNameBytes);
-}
-
 // The archive at `path`, for a change that is saved back to it.
 bool loadForChange(TXD::TXDArchive& archive, const std::string& path, std::size_t mark) {
     if (archive.loadFile(path))
         return true;
     fail(mark, path + " is not a texture dictionary; it was left untouched");
     return false;
-}
-
-std::int32_t chosenTexture(TXD::TXDArchive& archive, const std::string& name, int index) {
-    if (index < 0)
-        return archive.findTexture(name);
-    return std::uint32_t(index) < archive.getTextureCount() ? index : -1;
-}
-
-std::string described(const std::string& name, int index) {
-    return index < 0 ? "no texture named " + name : "no texture " + std::to_string(index);
 }
 
 bool saved(TXD::TXDArchive& archive, const std::string& path, std::size_t mark) {
@@ -65,31 +51,33 @@ std::string stem;
 extern "C" {
 
 int quillpack_add(const char* archivePath, const char* image, const char* name, const char* alpha,
-                  const char* maskName, int format, int mipMaps) {
+                  const char* maskName, int format, int mipMaps, int dither) {
     std::size_t mark = Cli::errorMark();
     Web::ImageDevice device;
     if (!device.ready())
         return fail(mark, "no device for the image work");
     mark = Cli::errorMark();  // the render extras' missing resources are no concern here
-    const std::string path = archivePath, alphaPath = alpha;
-    const std::string texture = storedName(*name ? name : STDFunctions::getFileNameNoExtension(image));
-    const std::string mask =
-        alphaPath.empty()
-            ? ""
-            : storedName(*maskName ? maskName : STDFunctions::getFileNameNoExtension(alphaPath));
-    const auto chosen = format >= 0 ? TXD::TextureFormat(format) : alphaPath.empty() ? TXD::DXT1 : TXD::DXT3;
+    const std::string path = archivePath;
+    Dictionary::TextureRequest request;
+    request.imagePath = image;
+    if (*name)
+        request.name = name;
+    if (*alpha)
+        request.alphaPath = alpha;
+    if (*maskName)
+        request.maskName = maskName;
+    if (format >= 0)
+        request.format = TXD::TextureFormat(format);
+    request.mipMaps = mipMaps != 0;
+    request.dither = dither != 0;
     TXD::TXDArchive archive;
     archive.version = TXD::TXDArchive::kPlatform9Version;
     if (Platform::pathKind(path) != Platform::PathKind::Missing && !loadForChange(archive, path, mark))
         return Cli::kExitFailure;
-    const std::int32_t existing = archive.findTexture(texture);
-    if (!archive.addTexture(device.get(), image, texture, chosen, mipMaps != 0, alphaPath, mask))
-        return fail(mark, std::string("cannot add ") + image + "; " + path + " was left untouched");
-    if (existing >= 0) {
-        TXD::TextureRecord added = archive.textures.back();
-        archive.textures.pop_back();
-        archive.replaceTexture(existing, added);
-    }
+    Dictionary::AddResult added;
+    std::string why;
+    if (!Dictionary::addTexture(archive, device.get(), request, added, why))
+        return fail(mark, why + "; " + path + " was left untouched");
     return saved(archive, path, mark) ? Cli::kExitSuccess : Cli::kExitFailure;
 }
 
@@ -98,10 +86,14 @@ int quillpack_remove(const char* archivePath, const char* name, int index) {
     TXD::TXDArchive archive;
     if (!loadForChange(archive, archivePath, mark))
         return Cli::kExitFailure;
-    const std::int32_t chosen = chosenTexture(archive, name, index);
-    if (chosen < 0)
-        return fail(mark, described(name, index) + " in " + archivePath);
-    archive.removeTexture(chosen);
+    std::string why;
+    if (index >= 0 && std::uint32_t(index) >= archive.getTextureCount())
+        return fail(mark, "no texture " + std::to_string(index) + " in the archive; " + archivePath +
+                              " was left untouched");
+    if (index >= 0)
+        archive.removeTexture(index);
+    else if (!Dictionary::removeTextures(archive, {name}, why))
+        return fail(mark, why + "; " + archivePath + " was left untouched");
     return saved(archive, archivePath, mark) ? Cli::kExitSuccess : Cli::kExitFailure;
 }
 
@@ -110,17 +102,11 @@ int quillpack_rename(const char* archivePath, const char* name, int index, const
     TXD::TXDArchive archive;
     if (!loadForChange(archive, archivePath, mark))
         return Cli::kExitFailure;
-    const std::int32_t chosen = chosenTexture(archive, name, index);
-    const std::string renamed = storedName(newName);
-    const std::int32_t holder = archive.findTexture(renamed);
-    if (chosen < 0)
-        return fail(mark, described(name, index) + " in " + archivePath);
-    if (renamed.empty())
-        return fail(mark, "a texture needs a name");
-    if (holder >= 0 && holder != chosen)
-        return fail(mark, std::string(archivePath) + " already has a texture named " + renamed);
-    archive.getTexture(chosen).setName(renamed);
-    archive.changed = true;
+    std::string why;
+    const bool renamed = index >= 0 ? Dictionary::renameTextureAt(archive, index, newName, why)
+                                    : Dictionary::renameTexture(archive, name, newName, why);
+    if (!renamed)
+        return fail(mark, why + "; " + archivePath + " was left untouched");
     return saved(archive, archivePath, mark) ? Cli::kExitSuccess : Cli::kExitFailure;
 }
 

@@ -12,9 +12,9 @@ extern "C" {
 // --add: the image (and the optional alpha image, "" for none) into the archive, created when the
 // path does not exist; a texture of the same name is replaced where it stands. An empty name or mask
 // name is made from the image's file name as --add makes it. `format` is 0 DXT1,
-// 1 DXT3, 2 32-bit, 3 palettised, or -1 for the default (DXT1, DXT3 with an alpha image).
+// 1 DXT3, 2 32-bit, 3 palettised, or -1 for --add's default (DXT1, DXT3 for a texture with alpha).
 int quillpack_add(const char* archive, const char* image, const char* name, const char* alpha,
-                  const char* maskName, int format, int mipMaps);
+                  const char* maskName, int format, int mipMaps, int dither);
 // The texture at `index`, or when `index` is negative the first whose name matches `name` as --add
 // matches names, is taken out of the archive or renamed; the other records stay byte for byte.
 int quillpack_remove(const char* archive, const char* name, int index);

@@ -122,8 +122,8 @@ await check('remove and rename keep the other records in order', async () => {
   const removed = await qp.remove(renamed, 0);
   assert.deepEqual(await names(removed), before.slice(1).map((name) => (name === 'sign' ? 'board' : name)));
   assert.deepEqual(await names(mixed), before, 'the dictionary given is left as it was');
-  await assert.rejects(qp.rename(mixed, 'sign', 'GLASS'), /already has a texture named GLASS/);
-  await assert.rejects(qp.remove(mixed, 'nothing'), /no texture named nothing in dictionary.txd/);
+  await assert.rejects(qp.rename(mixed, 'sign', 'GLASS'), /a texture named glass is already in the archive/);
+  await assert.rejects(qp.remove(mixed, 'nothing'), /no texture named nothing in the archive/);
 });
 
 await check('safeFileStem follows --extract', async () => {
