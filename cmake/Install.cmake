@@ -25,3 +25,6 @@ install(FILES ${PROJECT_BINARY_DIR}/QuillpackConfig.cmake ${PROJECT_BINARY_DIR}/
 file(RELATIVE_PATH QUILLPACK_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
 configure_file(cmake/quillpack.pc.in ${PROJECT_BINARY_DIR}/quillpack.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/quillpack.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The licences travel with every install: ours, and those of the libraries the tool runs with.
+install(FILES LICENSE THIRD-PARTY-NOTICES DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillpack)
