@@ -1,12 +1,8 @@
-// --help and --version.
+// --help: every mode with its arguments.
 #include <cstdio>
 
 #include "Cli/Modes.h"
 #include "Cli/Report.h"
-
-#ifndef QUILLPACK_VERSION
-#define QUILLPACK_VERSION "unknown"
-#endif
 
 namespace Cli {
 
@@ -30,11 +26,6 @@ void printUsage(std::FILE* to) {
 
 int runHelp(const Arguments&) {
     printUsage(stdout);
-    return kExitSuccess;
-}
-
-int runVersion(const Arguments&) {
-    std::printf("quillpack %s\n", QUILLPACK_VERSION);
     return kExitSuccess;
 }
 
