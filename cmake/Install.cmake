@@ -28,3 +28,7 @@ install(FILES ${PROJECT_BINARY_DIR}/quillpack.pc DESTINATION ${CMAKE_INSTALL_LIB
 
 # The licences travel with every install: ours, and those of the libraries the tool runs with.
 install(FILES LICENSE THIRD-PARTY-NOTICES DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillpack)
+# The manual page, where man looks for it below the prefix.
+if(NOT WIN32)
+  install(FILES doc/quillpack.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
