@@ -28,7 +28,9 @@ install(FILES ${PROJECT_BINARY_DIR}/quillpack.pc DESTINATION ${CMAKE_INSTALL_LIB
 
 # The licences travel with every install: ours, and those of the libraries the tool runs with.
 install(FILES LICENSE THIRD-PARTY-NOTICES DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillpack)
-# The manual page, where man looks for it below the prefix.
+# The manual page and the bash completion, where man and bash-completion look for them below the prefix.
 if(NOT WIN32)
   install(FILES doc/quillpack.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES completion/quillpack.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME quillpack)
 endif()
