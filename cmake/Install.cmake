@@ -25,3 +25,12 @@ install(FILES ${PROJECT_BINARY_DIR}/QuillpackConfig.cmake ${PROJECT_BINARY_DIR}/
 file(RELATIVE_PATH QUILLPACK_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
 configure_file(cmake/quillpack.pc.in ${PROJECT_BINARY_DIR}/quillpack.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/quillpack.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The licences travel with every install: ours, and those of the libraries the tool runs with.
+install(FILES LICENSE THIRD-PARTY-NOTICES DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillpack)
+# The manual page and the bash completion, where man and bash-completion look for them below the prefix.
+if(NOT WIN32)
+  install(FILES doc/quillpack.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES completion/quillpack.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME quillpack)
+endif()

@@ -1,12 +1,8 @@
-// --help (-h) and --version.
+// --help (-h): every mode with its arguments.
 #include <cstdio>
 
 #include "Cli/Modes.h"
 #include "Cli/Report.h"
-
-#ifndef QUILLPACK_VERSION
-#define QUILLPACK_VERSION "unknown"
-#endif
 
 namespace Cli {
 
@@ -48,11 +44,6 @@ void printUsage(std::FILE* to) {
 
 int runHelp(const Arguments&) {
     printUsage(stdout);
-    return kExitSuccess;
-}
-
-int runVersion(const Arguments&) {
-    std::printf("quillpack %s\n", QUILLPACK_VERSION);
     return kExitSuccess;
 }
 
