@@ -38,6 +38,7 @@ LinearLight::LinearLight() {
             least = std::nextafter(least, 2.0f);
         upperEdge[code] = least;
     }
+    upperEdge[255] = 2.0f;
     unsigned code = 0;
     for (unsigned bucket = 0; bucket < kBuckets; ++bucket) {
         const float start = static_cast<float>(bucket) / kBuckets;

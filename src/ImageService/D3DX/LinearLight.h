@@ -19,21 +19,19 @@ public:
             return 0;
         if (value >= 1.0f)
             return 255;
-        unsigned code = bucketStart[static_cast<unsigned>(value * kBuckets)];
-        while (code < 255 && value >= upperEdge[code])
-            ++code;
-        return static_cast<std::uint8_t>(code);
+        const unsigned code = bucketStart[static_cast<unsigned>(value * kBuckets)];
+        return static_cast<std::uint8_t>(code + (value >= upperEdge[code] ? 1 : 0));
     }
 
 private:
     friend const LinearLight& linearLight();
     LinearLight();
 
-    // Buckets of equal width over [0, 1): each starts at the code of its lower end, and the search
-    // from there crosses at most one edge (edges are 1 / (255 x 12.92) apart at the closest, near black).
+    // Buckets of equal width over [0, 1): each starts at the code of its lower end and holds at most
+    // one edge between codes, as edges are 1 / (255 x 12.92) apart at the closest (near black).
     static constexpr unsigned kBuckets = 4096;
     float linear[256];
-    float upperEdge[255];  // the least float that codes as code + 1: the edge between two codes
+    float upperEdge[256];  // the least float that codes as code + 1 (for 255: above every value)
     std::uint8_t bucketStart[kBuckets];
 };
 

@@ -153,6 +153,26 @@ const float* linearRow(const Job& job, Worker& worker, std::uint32_t y) {
     return linear;
 }
 
+// Sums `count` floats (a multiple of 4) across rows, in the order of the taps; kLanes at a time, held
+// in registers through every tap (independent sums, so the additions overlap).
+template <std::size_t kLanes>
+std::size_t sumAcross(const float* const* rows, const float* weights, std::uint32_t taps, std::size_t from,
+                      std::size_t count, float* sums) {
+    std::size_t k = from;
+    for (; k + kLanes <= count; k += kLanes) {
+        float sum[kLanes];
+        for (std::size_t lane = 0; lane < kLanes; ++lane)
+            sum[lane] = weights[0] * rows[0][k + lane];
+        for (std::uint32_t tap = 1; tap < taps; ++tap) {
+            for (std::size_t lane = 0; lane < kLanes; ++lane)
+                sum[lane] += weights[tap] * rows[tap][k + lane];
+        }
+        for (std::size_t lane = 0; lane < kLanes; ++lane)
+            sums[k + lane] = sum[lane];
+    }
+    return k;
+}
+
 // The vertical pass for destination row y: every source column filtered, taps in ascending order.
 void sumColumns(const Job& job, Worker& worker, UINT y) {
     const std::size_t count = static_cast<std::size_t>(job.source.columns()) * 4;
@@ -160,6 +180,15 @@ void sumColumns(const Job& job, Worker& worker, UINT y) {
     const std::uint32_t taps = job.vertical.taps(y);
     const float* weights = job.vertical.weightsOf(y);
     float* sums = reinterpret_cast<float*>(worker.columnSums.data());
+    if (taps <= job.cachedRows) {
+        // Every tap's row fits in the cache at once: one sweep over the columns.
+        const float* rows[kMostCachedRows];
+        for (std::uint32_t tap = 0; tap < taps; ++tap)
+            rows[tap] = linearRow(job, worker, first + tap);
+        sumAcross<4>(rows, weights, taps, sumAcross<16>(rows, weights, taps, 0, count, sums), count, sums);
+        return;
+    }
+    // A filter wider than the cache (a steep downscale) adds one row at a time, in the same order.
     const float* row = linearRow(job, worker, first);
     for (std::size_t k = 0; k < count; ++k)
         sums[k] = weights[0] * row[k];
