@@ -2,6 +2,7 @@
 
 #include "ImageService/D3DX/D3DX.h"
 #include "ImageService/D3DX/PixelFormats.h"
+#include "ImageService/D3DX/Resample.h"
 #include "ImageService/Direct3D/TestSeams.h"
 
 namespace ImageService {
@@ -60,12 +61,11 @@ bool convertBand(IDirect3DTexture9& from, UINT fromLevel, const Band& fromBand, 
 
 HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* destinationPalette,
                                    const RECT* destinationRect, IDirect3DSurface9* source,
-                                   const void* sourcePalette, const RECT* sourceRect, DWORD /*filter*/,
+                                   const void* sourcePalette, const RECT* sourceRect, DWORD filter,
                                    DWORD colorKey) {
     if (HRESULT fault = TestSeams::takeFault(Operation::LoadSurfaceFromSurface); FAILED(fault))
         return fault;
-    // Only palette-free formats are ever converted, and nothing is scaled, so the filter never has
-    // work to do.
+    // Only palette-free formats are ever converted; the filter matters only when the size changes.
     if (!destination || !source || destinationPalette || sourcePalette)
         return D3DERR_INVALIDCALL;
     IDirect3DTexture9& to = *destination->texture();
@@ -75,13 +75,17 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* d
     if (!formatInfo(from.format()) || !formatInfo(to.format()))
         return D3DERR_INVALIDCALL;
     Band toBand, fromBand;
-    if (!bandOf(destinationRect, to, toLevel, &toBand) || !bandOf(sourceRect, from, fromLevel, &fromBand) ||
-        to.width(toLevel) != from.width(fromLevel) || toBand.rows() != fromBand.rows()) {
+    if (!bandOf(destinationRect, to, toLevel, &toBand) || !bandOf(sourceRect, from, fromLevel, &fromBand))
         return D3DERR_INVALIDCALL;
+    const bool wholeLevels = toBand.rows() == to.height(toLevel) && fromBand.rows() == from.height(fromLevel);
+    if (to.width(toLevel) != from.width(fromLevel) || toBand.rows() != fromBand.rows()) {
+        // Only whole levels change size, and only through a filter that resamples.
+        if ((filter != D3DX_FILTER_TRIANGLE && filter != D3DX_DEFAULT) || !wholeLevels || colorKey != 0)
+            return D3DERR_INVALIDCALL;
+        return resampleLevel(from, fromLevel, to, toLevel);
     }
     if (to.isLocked(toLevel) || from.isLocked(fromLevel))
         return D3DERR_INVALIDCALL;
-    const bool wholeLevels = toBand.rows() == to.height(toLevel) && fromBand.rows() == from.height(fromLevel);
     if (&to == &from && toLevel == fromLevel) {
         if (wholeLevels && colorKey == 0)
             return D3D_OK;
@@ -126,7 +130,8 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* d
     }
 
     // Blocks compressed while the source decoded are what the conversion would give: take them.
-    PixelBuffer ahead = wholeLevels && colorKey == 0 ? origin->takeBlocksAhead(originLevel, to.format()) : PixelBuffer{};
+    PixelBuffer ahead =
+        wholeLevels && colorKey == 0 ? origin->takeBlocksAhead(originLevel, to.format()) : PixelBuffer{};
     if ((ahead.empty() || !to.adoptLevel(toLevel, std::move(ahead))) &&
         !convertBand(*origin, originLevel, fromBand, to, toLevel, toBand, colorKey)) {
         result = E_OUTOFMEMORY;

@@ -1,6 +1,6 @@
 // The utility operations of the service: image files, texture creation, conversion between formats
-// (with block compression), mip filtering, and the inert drawing helpers. Each is defined in the
-// file named after its job (ImageFile.cpp, Conversion.cpp, MipFilter.cpp, Extras.cpp).
+// (with block compression) and resizing, mip filtering, and the inert drawing helpers. Each is defined
+// in the file named after its job (ImageFile.cpp, Conversion.cpp, MipFilter.cpp, Extras.cpp).
 #pragma once
 
 #include "ImageService/Decode/ImageFileFormat.h"
@@ -37,8 +37,10 @@ HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, LPCWSTR path, IDire
 HRESULT D3DXCreateTexture(IDirect3DDevice9* device, UINT width, UINT height, UINT levels, DWORD usage,
                           D3DFORMAT format, DWORD pool, IDirect3DTexture9** texture);
 
-// Whole-surface conversion into the destination's format (Conversion.cpp). With D3DX_FILTER_NONE the
-// sizes must match. Same format in and out copies the bytes.
+// Whole-surface conversion into the destination's format (Conversion.cpp). Same format in and out
+// copies the bytes. Whole levels of different sizes are resampled when the filter is
+// D3DX_FILTER_TRIANGLE or D3DX_DEFAULT (Lanczos-3 in linear light, see Resample.h), without a colour
+// key; with any other filter the sizes must match.
 HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* destinationPalette,
                                    const RECT* destinationRect, IDirect3DSurface9* source,
                                    const void* sourcePalette, const RECT* sourceRect, DWORD filter,

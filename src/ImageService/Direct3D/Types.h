@@ -46,6 +46,9 @@ constexpr DWORD D3DUSAGE_DYNAMIC = 0x200;
 constexpr DWORD D3DUSAGE_POINTS = 0x40;
 constexpr DWORD D3DUSAGE_WRITEONLY = 0x8;
 constexpr DWORD D3DX_FILTER_NONE = 1;
+// D3DX's best filter value: here Lanczos-3 in linear light whenever a conversion changes the size
+// (D3DX_DEFAULT too, as in D3DX). Box is the mip filter's 2x2 average only.
+constexpr DWORD D3DX_FILTER_TRIANGLE = 4;
 constexpr DWORD D3DX_FILTER_BOX = 5;
 constexpr DWORD D3DX_DEFAULT = 0xFFFFFFFF;
 constexpr DWORD D3DLOCK_DISCARD = 0x2000;

@@ -10,31 +10,44 @@
 
 namespace ImageService {
 
-void forEachPiece(std::size_t count, std::size_t minimumPieces,
-                  const std::function<void(std::size_t)>& work) {
+unsigned workerCount(std::size_t count, std::size_t minimumPieces, unsigned maxThreads) {
     unsigned cores = Platform::workerThreads();
-    if (count < std::max<std::size_t>(minimumPieces, 2) || cores == 1) {
+    if (maxThreads != 0)
+        cores = std::min(cores, maxThreads);
+    if (count < std::max<std::size_t>(minimumPieces, 2))
+        return 1;
+    return static_cast<unsigned>(std::min<std::size_t>(cores, count));
+}
+
+void forEachPieceOnWorkers(std::size_t count, std::size_t minimumPieces, unsigned maxThreads,
+                           const std::function<void(std::size_t, unsigned)>& work) {
+    const unsigned workers = workerCount(count, minimumPieces, maxThreads);
+    if (workers == 1) {
         for (std::size_t piece = 0; piece < count; ++piece)
-            work(piece);
+            work(piece, 0);
         return;
     }
     std::atomic<std::size_t> next{0};
-    auto drain = [&] {
+    auto drain = [&](unsigned worker) {
         for (std::size_t piece = next++; piece < count; piece = next++)
-            work(piece);
+            work(piece, worker);
     };
     std::vector<std::thread> helpers;
-    std::size_t wanted = std::min<std::size_t>(cores, count) - 1;
-    for (std::size_t i = 0; i < wanted; ++i) {
+    for (unsigned worker = 1; worker < workers; ++worker) {
         try {
-            helpers.emplace_back(drain);
+            helpers.emplace_back(drain, worker);
         } catch (const std::system_error&) {
             break;  // no more threads to be had: the ones running (and this one) finish the job
         }
     }
-    drain();
+    drain(0);
     for (std::thread& helper : helpers)
         helper.join();
+}
+
+void forEachPiece(std::size_t count, std::size_t minimumPieces,
+                  const std::function<void(std::size_t)>& work) {
+    forEachPieceOnWorkers(count, minimumPieces, 0, [&](std::size_t piece, unsigned) { work(piece); });
 }
 
 }  // namespace ImageService

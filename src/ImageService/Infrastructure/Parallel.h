@@ -11,4 +11,14 @@ namespace ImageService {
 // the call returns when all are done. Small jobs (fewer than `minimumPieces`) stay on this thread.
 void forEachPiece(std::size_t count, std::size_t minimumPieces, const std::function<void(std::size_t)>& work);
 
+// How many threads (this one included) forEachPieceOnWorkers gives a job, with at most `maxThreads`
+// when that is not 0: a caller that needs working memory per thread allocates that many sets first,
+// so that nothing can fail once pieces have started writing.
+unsigned workerCount(std::size_t count, std::size_t minimumPieces, unsigned maxThreads);
+
+// As forEachPiece on at most `maxThreads` threads (0: every core), also telling each call which worker
+// (below workerCount) runs it. A worker runs one piece at a time.
+void forEachPieceOnWorkers(std::size_t count, std::size_t minimumPieces, unsigned maxThreads,
+                           const std::function<void(std::size_t piece, unsigned worker)>& work);
+
 }  // namespace ImageService
