@@ -69,6 +69,7 @@ bool addTexture(TXD::TXDArchive& archive, TXD::Device*& device, const TextureReq
     options.dxt3ForAlpha = !request.format.has_value();
     options.greyMasks = true;
     options.dither = request.dither;
+    options.resizeToPowerOfTwo = request.pow2;
     const std::int32_t existing = archive.findTexture(name);
     if (!archive.addTexture(device, request.imagePath, name, request.format.value_or(TXD::DXT1),
                             request.mipMaps, request.alphaPath.value_or(""), maskName, options)) {

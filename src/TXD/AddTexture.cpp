@@ -4,6 +4,7 @@
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
 #include "ImageService/D3DX/D3DX.h"
+#include "ImageService/D3DX/Resample.h"
 #include "Platform/FailureReason.h"
 #include "TXD/TXDArchive.h"
 
@@ -100,6 +101,30 @@ LevelAlpha levelAlpha(Texture* texture) {
     return found;
 }
 
+// `source` resampled to width x height (bytes B, G, R, A); `source` is released either way. Nullptr
+// when the resized texture cannot be made.
+Texture* resizedTexture(Device* device, Texture* source, UINT width, UINT height) {
+    Texture* resized = nullptr;
+    IDirect3DSurface9* from = nullptr;
+    IDirect3DSurface9* to = nullptr;
+    const bool made = SUCCEEDED(D3DXCreateTexture(device, width, height, 1, 0, D3DFMT_A8R8G8B8,
+                                                  D3DPOOL_MANAGED, &resized)) &&
+                      SUCCEEDED(source->GetSurfaceLevel(0, &from)) &&
+                      SUCCEEDED(resized->GetSurfaceLevel(0, &to)) &&
+                      SUCCEEDED(D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr,
+                                                           D3DX_FILTER_TRIANGLE, 0));
+    if (from)
+        from->Release();
+    if (to)
+        to->Release();
+    source->Release();
+    if (!made && resized) {
+        resized->Release();
+        resized = nullptr;
+    }
+    return resized;
+}
+
 }  // namespace
 
 bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::string textureName,
@@ -126,10 +151,16 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
         logError(kAddTexture, 1872, "Unable to get information for texture file %s", texturePath.c_str());
         return false;
     }
-    if (!checkSide(textureName, imageInfo.Width, "Texture width for %s is not a power of two: %i", 1880,
-                   "Texture width for %s is too large: %i", 1882) ||
-        !checkSide(textureName, imageInfo.Height, "Texture height for %s is not a power of two: %i", 1889,
-                   "Texture height for %s is too large: %i", 1891)) {
+    // Sides that are not powers of two are resized when asked (the decoder still refuses what the
+    // service cannot hold), else refused.
+    const UINT width = options.resizeToPowerOfTwo ? nearestPowerOfTwo(imageInfo.Width) : imageInfo.Width;
+    const UINT height = options.resizeToPowerOfTwo ? nearestPowerOfTwo(imageInfo.Height) : imageInfo.Height;
+    const bool resizes = width != imageInfo.Width || height != imageInfo.Height;
+    if (!resizes &&
+        (!checkSide(textureName, imageInfo.Width, "Texture width for %s is not a power of two: %i", 1880,
+                    "Texture width for %s is too large: %i", 1882) ||
+         !checkSide(textureName, imageInfo.Height, "Texture height for %s is not a power of two: %i", 1889,
+                    "Texture height for %s is too large: %i", 1891))) {
         return false;
     }
 
@@ -165,9 +196,16 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
     const bool imageMayHaveAlpha = !withAlpha && imageStoresAlpha(imageInfo);
     const bool pixelsDecide = imageMayHaveAlpha && (options.keepImageAlpha || options.dxt3ForAlpha);
     Texture* source = nullptr;
-    if (pixelsDecide && FAILED(D3DXCreateTextureFromFileW(
-                            device, STDFunctions::stringToLPCWSTR(texturePath, widePathBuffer), &source))) {
+    if ((pixelsDecide || resizes) &&
+        FAILED(D3DXCreateTextureFromFileW(device, STDFunctions::stringToLPCWSTR(texturePath, widePathBuffer),
+                                          &source))) {
         logError(kAddTexture, 2021, "Surface copy for new texture failed");
+        return false;
+    }
+    if (resizes && !(source = resizedTexture(device, source, width, height))) {
+        log->logMessage(MessageLog::Error, "Unable to resize texture %s from %ux%u to %ux%u", kFile,
+                        kAddTexture, __LINE__, textureName.c_str(), imageInfo.Width, imageInfo.Height, width,
+                        height);
         return false;
     }
     const LevelAlpha imageAlpha = source ? levelAlpha(source) : LevelAlpha{};
@@ -182,8 +220,8 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
     if (keptAlpha)
         record.hasAlpha = 1;
 
-    record.width = static_cast<std::int16_t>(imageInfo.Width);
-    record.height = static_cast<std::int16_t>(imageInfo.Height);
+    record.width = static_cast<std::int16_t>(width);
+    record.height = static_cast<std::int16_t>(height);
     FormatChoice choice = chooseFormat(format, withAlpha || keptAlpha);
     record.depth = choice.depth;
     record.compression = choice.compression;
@@ -191,7 +229,7 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
     if (format == Bits32 || format == Bits8)
         record.mipLevels = 1;
 
-    HRESULT created = D3DXCreateTexture(device, imageInfo.Width, imageInfo.Height, 1, D3DUSAGE_AUTOGENMIPMAP,
+    HRESULT created = D3DXCreateTexture(device, width, height, 1, D3DUSAGE_AUTOGENMIPMAP,
                                         choice.textureFormat, D3DPOOL_MANAGED, &record.texture);
     if (FAILED(created)) {
         if (source)
@@ -234,8 +272,9 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
     // The caller asked for the alpha channel and the mip chain; a record without them is not what it
     // asked for, so a failure of either takes the record out again.
     const bool greyMask = withAlpha && options.greyMasks && !imageStoresAlpha(alphaInfo);
-    bool complete = (!withAlpha || (greyMask ? addGreyMaskFromFile(index, device, alphaPath)
-                                             : addAlphaChannelFromFile(index, device, alphaPath))) &&
+    bool complete = (!withAlpha ||
+                     (greyMask || resizes ? addAlphaImageFromFile(index, device, alphaPath, greyMask, resizes)
+                                          : addAlphaChannelFromFile(index, device, alphaPath))) &&
                     (!buildsMipChain || generateMipMaps(index, device));
     if (!complete) {
         textures.back().texture->Release();

@@ -5,6 +5,7 @@
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
 #include "ImageService/D3DX/D3DX.h"
+#include "ImageService/D3DX/Resample.h"
 #include "TXD/TXDArchive.h"
 
 using namespace ImageService;
@@ -95,8 +96,8 @@ Texture* greyAsAlpha(Texture* image) {
 
 }  // namespace
 
-bool TXDArchive::addGreyMaskFromFile(std::int32_t textureIndex, Device*& device,
-                                     const std::string& alphaPath) {
+bool TXDArchive::addAlphaImageFromFile(std::int32_t textureIndex, Device*& device,
+                                       const std::string& alphaPath, bool greyLevel, bool resize) {
     MessageLog* log = MessageLog::getInstance();
     std::int32_t count = static_cast<std::int32_t>(getTextureCount());
     if (textureIndex < 0 || textureIndex >= count) {
@@ -113,19 +114,36 @@ bool TXDArchive::addGreyMaskFromFile(std::int32_t textureIndex, Device*& device,
         return false;
     }
     TextureRecord& record = getTexture(static_cast<std::uint32_t>(textureIndex));
-    Texture* grey = image->width() == static_cast<UINT>(record.width) &&
-                            image->height() == static_cast<UINT>(record.height)
-                        ? greyAsAlpha(image)
-                        : nullptr;
-    image->Release();
-    if (!grey) {
+    const UINT width = static_cast<UINT>(record.width);
+    const UINT height = static_cast<UINT>(record.height);
+    // Grey to alpha before any resizing, so that the filter works on the alpha it will store.
+    Texture* alpha = greyLevel ? greyAsAlpha(image) : image;
+    if (alpha && alpha != image)
+        image->Release();
+    if (alpha && resize && (alpha->width() != width || alpha->height() != height)) {
+        Texture* resized = nullptr;
+        if (FAILED(
+                IDirect3DTexture9::create(width, height, 1, 0, kWorkingFormat, D3DPOOL_MANAGED, &resized)) ||
+            FAILED(resampleLevel(*alpha, 0, *resized, 0))) {
+            if (resized)
+                resized->Release();
+            resized = nullptr;
+        }
+        alpha->Release();
+        alpha = resized;
+    }
+    if (alpha && (alpha->width() != width || alpha->height() != height)) {
+        alpha->Release();
+        alpha = nullptr;
+    }
+    if (!alpha) {
         logError(kFromFile, 1023, "Unable to complete the add alpha channel, alpha texture load failed");
         return false;
     }
-    std::int32_t width = record.width;
-    std::int32_t height = record.height;
-    bool merged = addAlphaChannelFromTexture(device, record, grey, width, height);
-    grey->Release();
+    std::int32_t mergeWidth = record.width;
+    std::int32_t mergeHeight = record.height;
+    bool merged = addAlphaChannelFromTexture(device, record, alpha, mergeWidth, mergeHeight);
+    alpha->Release();
     return merged;
 }
 

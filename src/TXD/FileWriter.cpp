@@ -7,9 +7,9 @@
 #include <limits>
 #include <vector>
 
-#include "Platform/FailureReason.h"
 #include "Common/MessageLog.h"
 #include "ImageService/Direct3D/Format.h"
+#include "Platform/FailureReason.h"
 #include "TXD/ArchiveLayout.h"
 #include "TXD/ArchiveStream.h"
 #include "TXD/TXDArchive.h"

@@ -29,6 +29,9 @@ struct AddOptions {
     bool greyMasks = false;
     // Palettes for images of more than 256 colours diffuse the error of the reduction.
     bool dither = false;
+    // Sides that are not powers of two are resized to the nearest ones (the alpha image with them)
+    // instead of refused.
+    bool resizeToPowerOfTwo = false;
 };
 
 class ArchiveStream;  // the checked, all-or-nothing file output of a save (ArchiveStream.cpp)
@@ -83,8 +86,10 @@ public:
     bool loadFile(std::string path, std::int32_t position = 0);
 
 private:
-    // The alpha image's grey level as the record's alpha (AddOptions::greyMasks).
-    bool addGreyMaskFromFile(std::int32_t textureIndex, Device*& device, const std::string& alphaPath);
+    // The alpha image's alpha, or its grey level (AddOptions::greyMasks), resized to the record's size
+    // when it has the texture image's size before resizing (AddOptions::resizeToPowerOfTwo).
+    bool addAlphaImageFromFile(std::int32_t textureIndex, Device*& device, const std::string& alphaPath,
+                               bool greyLevel, bool resize);
     // The writers of one save. Stream errors stay in the stream; a false result means a texture's
     // pixels could not be read. writeChunkHeader returns the position of the header's size field.
     std::int64_t writeChunkHeader(ArchiveStream& stream, std::uint32_t type, std::uint32_t stamp,

@@ -217,6 +217,51 @@ TEST_F(ArchiveModes, AlphaIsKeptDeclaredAndListedInEveryFormat) {
     }
 }
 
+// --pow2 resizes an image whose sides are not powers of two, and its alpha image with it, to the
+// nearest powers of two; the pixels are the resampler's (a flat colour stays flat, a mask's halves stay
+// halves away from their edge).
+TEST_F(ArchiveModes, Pow2ResizesTheImageAndItsMaskTogether) {
+    writePng(folder / "flat.png", Rgba::filled(300, 200, 200, 50, 50), false);
+    Rgba mask = Rgba::filled(300, 200, 0, 0, 0);
+    for (std::uint32_t y = 0; y < 200; ++y)
+        for (std::uint32_t x = 150; x < 300; ++x)
+            *mask.at(x, y) = 255;
+    writeFile(folder / "flat_mask.pgm", encodePnm(mask, '5'));
+    writePng(folder / "square.png", Rgba::filled(16, 16, 1, 2, 3), false);
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* listed;
+    };
+    const Case cases[] = {
+        {{"--add", "--pow2", "--format", "32", "p.txd", "flat.png"}, "\t32\t256\t256\t1\tno\t"},
+        {{"--add", "p.txd", "flat.png", "flat_mask.pgm", "--pow2", "--format=32"},
+         "\t32\t256\t256\t1\tyes\t"},
+        {{"--add", "--pow2", "p.txd", "square.png", "--name", "flat"}, "\tdxt1\t16\t16\t1\tno\t"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(folder / "p.txd");
+        std::filesystem::remove_all(folder / "out");
+        RunResult added = run(c.arguments);
+        ASSERT_EQ(added.exitCode, 0) << added.err;
+        EXPECT_NE(run({"--list", "p.txd"}).out.find(c.listed), std::string::npos) << c.listed;
+        ASSERT_EQ(run({"--extract", "p.txd", "out"}).exitCode, 0);
+        const Rgba png = readPng(folder / "out/flat.png");
+        const bool masked = c.arguments.size() > 4 && c.arguments[3] == "flat_mask.pgm";
+        const bool flat = c.arguments.back() != "flat";
+        for (std::uint32_t y = 0; y < png.height; y += 5) {
+            for (std::uint32_t x = 0; x < png.width; x += 5) {
+                const std::uint8_t* p = &png.pixels[(std::size_t(y) * png.width + x) * 4];
+                if (flat) {
+                    ASSERT_EQ(std::vector<int>(p, p + 3), (std::vector<int>{200, 50, 50})) << x << "," << y;
+                }
+                if (masked && (x < 120 || x > 136)) {
+                    ASSERT_EQ(p[3], x < 128 ? 0 : 255) << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
 // The main run keeps its result and its console text, and says on standard error what it did not
 // keep: the alpha cut to one bit, a mask that holds no alpha channel.
 TEST_F(ArchiveModes, MainRunWarnsWithoutChangingItsOutput) {
