@@ -118,7 +118,7 @@ bool TXDArchive::addAlphaImageFromFile(std::int32_t textureIndex, Device*& devic
     const UINT height = static_cast<UINT>(record.height);
     // Grey to alpha before any resizing, so that the filter works on the alpha it will store.
     Texture* alpha = greyLevel ? greyAsAlpha(image) : image;
-    if (alpha && alpha != image)
+    if (alpha != image)
         image->Release();
     if (alpha && resize && (alpha->width() != width || alpha->height() != height)) {
         Texture* resized = nullptr;
