@@ -232,7 +232,9 @@ TEST_F(ArchiveTest, OptionPathsFailWithoutLeftovers) {
     writePng(folder / "rgb.png", Rgba::pattern(16, 16), false);
     writeFile(folder / "grey.pgm", encodePnm(Rgba::pattern(16, 16), '5'));
     TXD::AddOptions options;
-    options.keepImageAlpha = options.dxt3ForAlpha = options.greyMasks = true;
+    options.keepImageAlpha = options.dxt3ForAlpha = options.greyMasks = options.resizeToPowerOfTwo = true;
+    writePng(folder / "npot.png", Rgba::pattern(24, 12), false);
+    writeFile(folder / "npot.pgm", encodePnm(Rgba::pattern(24, 12), '5'));
     struct Case {
         const char* image;
         const char* mask;
