@@ -1,6 +1,7 @@
 // The manual page (doc/quillpack.1) and --help are written by hand in two places; these tests keep
-// them from drifting apart: every option --help prints has an entry of its own in the page's lists,
-// and every mode it prints has a line in the page's synopsis.
+// them from drifting apart: every option --help prints has an entry of its own in the page's lists
+// and every option the page's lists describe is in --help, and every mode it prints has a line in the
+// page's synopsis.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -79,6 +80,18 @@ TEST(ManualPage, DescribesEveryOptionThatHelpPrints) {
             described = described || holdsWord(tag, option);
         EXPECT_TRUE(described) << option << " has no entry (.TP) in doc/quillpack.1";
     }
+}
+
+TEST(ManualPage, HelpPrintsEveryOptionThePageDescribes) {
+    const std::set<std::string> help = helpOptions();
+    std::size_t described = 0;
+    for (const std::string& tag : listTags(manualText())) {
+        for (const std::string& option : optionsIn(tag)) {
+            ++described;
+            EXPECT_TRUE(help.count(option)) << option << " is described in doc/quillpack.1 but not in --help";
+        }
+    }
+    EXPECT_GE(described, 15u);
 }
 
 TEST(ManualPage, SynopsisHasEveryModeThatHelpPrints) {
