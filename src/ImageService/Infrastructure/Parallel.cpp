@@ -8,9 +8,13 @@
 
 namespace ImageService {
 
-void forEachPiece(std::size_t count, std::size_t minimumPieces,
-                  const std::function<void(std::size_t)>& work) {
-    unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+std::size_t coreCount() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+void forEachPiece(std::size_t count, std::size_t minimumPieces, const std::function<void(std::size_t)>& work,
+                  std::size_t threads) {
+    const std::size_t cores = threads == 0 ? coreCount() : threads;
     if (count < std::max<std::size_t>(minimumPieces, 2) || cores == 1) {
         for (std::size_t piece = 0; piece < count; ++piece)
             work(piece);
@@ -22,7 +26,7 @@ void forEachPiece(std::size_t count, std::size_t minimumPieces,
             work(piece);
     };
     std::vector<std::thread> helpers;
-    std::size_t wanted = std::min<std::size_t>(cores, count) - 1;
+    std::size_t wanted = std::min(cores, count) - 1;
     for (std::size_t i = 0; i < wanted; ++i) {
         try {
             helpers.emplace_back(drain);

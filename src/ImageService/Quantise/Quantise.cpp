@@ -1,0 +1,62 @@
+// The order of the work: count the colours (none to do for 256 or fewer), cut the first palette,
+// refine it with Lloyd's iterations, then rewrite the pixels. Every step before the last only reads
+// the image, so running out of memory anywhere leaves it as it was.
+#include "ImageService/Quantise/Quantise.h"
+
+#include <new>
+
+#include "ImageService/Quantise/BoxSplit.h"
+#include "ImageService/Quantise/Histogram.h"
+#include "ImageService/Quantise/KMeans.h"
+#include "ImageService/Quantise/Remap.h"
+#include "Platform/FaultSeam.h"
+
+namespace ImageService::Quantise {
+namespace {
+
+// Enough for the distinct colours of most textures up to 4096 x 4096 (a 4096 x 4096 render of
+// 128,536 colours fits); beyond it colours are grouped, which costs well under 0.1 dB.
+constexpr std::size_t kMaxSamples = std::size_t{1} << 18;
+constexpr unsigned kMaxRounds = 200;
+
+bool translucent(const Samples& samples) {
+    for (std::size_t s = 0; s < samples.size(); ++s) {
+        if (samples.sum[s][kAlpha] != 255 * std::uint64_t{samples.weight[s]})
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool reduceColours(std::uint8_t* bgra, std::uint32_t width, std::uint32_t height, const Options& options) {
+    if (FaultSeam::takeFault(FaultSeam::Operation::QuantiseMemory) != 0)
+        return false;
+    const std::uint64_t pixels = std::uint64_t{width} * height;
+    if (pixels == 0)
+        return true;
+    // Counts are 32-bit; and the caller's buffer must be addressable.
+    if (pixels > UINT32_MAX || pixels > SIZE_MAX / 4)
+        return false;
+    try {
+        Histogram histogram;
+        countColours(bgra, pixels, kMaxSamples, options.threads, histogram);
+        if (histogram.exact() && histogram.samples.size() <= kMaxColours)
+            return true;
+        const Samples& samples = histogram.samples;
+        Clustering clustering;
+        splitIntoBoxes(samples, kMaxColours, translucent(samples) ? kChannels : 3, clustering.clusterOf,
+                       clustering.centres);
+        NearestSearch search;
+        refine(samples, kMaxRounds, options.threads, clustering, search);
+        if (options.dither)
+            remapDithered(bgra, width, height, histogram, clustering, search);
+        else
+            remap(bgra, pixels, histogram, clustering, search, options.threads);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace ImageService::Quantise
