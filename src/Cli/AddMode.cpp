@@ -1,14 +1,14 @@
-// --add [--mipmaps] [--format dxt1|dxt3|32|8] <archive.txd> <image> [alpha image]: one image into an
-// archive that may already hold others. A texture of the same name is replaced where it stands, the
-// other records are written back byte for byte, and the save replaces the file whole or not at all.
+// --add [--mipmaps] [--format dxt1|dxt3|32|8] [--dither] <archive.txd> <image> [alpha image]: one image into
+// an archive that may already hold others. A texture of the same name is replaced where it stands, the other
+// records are written back byte for byte, and the save replaces the file whole or not at all.
 #include <cstdio>
 #include <string>
 
 #include "Cli/Modes.h"
 #include "Cli/Report.h"
 #include "Common/STDFunctions/STDFunctions.h"
-#include "Platform/Win32.h"
 #include "Platform/Files.h"
+#include "Platform/Win32.h"
 #include "RenderSystem.h"
 #include "TXD/ArchiveLayout.h"
 #include "TXD/TXDArchive.h"
@@ -25,6 +25,7 @@ constexpr FormatOption kFormats[] = {
 
 struct AddRequest {
     bool mipMaps = false;
+    bool dither = false;  // error diffusion when an 8-bit record's colours are reduced
     bool formatGiven = false;
     TXD::TextureFormat format = TXD::DXT1;
     std::string archivePath, imagePath, alphaPath;
@@ -41,6 +42,8 @@ bool parse(const Arguments& arguments, AddRequest& request, std::string& why) {
         }
         if (option == "--mipmaps") {
             request.mipMaps = true;
+        } else if (option == "--dither") {
+            request.dither = true;
         } else if (option == "--format" && at + 1 < arguments.size()) {
             const std::string& value = arguments[++at];
             request.formatGiven = false;
@@ -104,6 +107,7 @@ int runAdd(const Arguments& arguments) {
     {
         TXD::TXDArchive archive;
         archive.version = TXD::TXDArchive::kPlatform9Version;
+        archive.ditherPalette = request.dither;
         const bool exists = Platform::pathKind(request.archivePath) != Platform::PathKind::Missing;
         std::int32_t existing = -1;
         if (exists && !archive.loadFile(request.archivePath)) {

@@ -4,6 +4,7 @@
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
 #include "ImageService/D3DX/D3DX.h"
+#include "ImageService/Quantise/Quantise.h"
 #include "TXD/TXDArchive.h"
 
 using namespace ImageService;
@@ -58,6 +59,22 @@ FormatChoice chooseFormat(TextureFormat format, bool withAlpha) {
             return {D3DFMT_A8R8G8B8, 8, 0, 0x2500, 0x2600};
     }
     return {D3DFMT_DXT1, 16, 1, 0, 0};
+}
+
+// A palette holds 256 colours, and the save builds it from level 0's exact colours: an 8-bit record's
+// level 0 is first brought down to at most 256 chosen ones.
+bool reduceToPalette(Texture* texture, bool dither) {
+    D3DLOCKED_RECT locked{};
+    if (FAILED(texture->LockRect(0, &locked, nullptr, 0)) || !locked.pBits)
+        return false;
+    const UINT width = texture->width(), height = texture->height();
+    ImageService::Quantise::Options options;
+    options.dither = dither;
+    const bool reduced = static_cast<std::size_t>(locked.Pitch) == std::size_t{width} * 4 &&
+                         ImageService::Quantise::reduceColours(static_cast<std::uint8_t*>(locked.pBits),
+                                                               width, height, options);
+    texture->UnlockRect(0);
+    return reduced;
 }
 
 }  // namespace
@@ -151,10 +168,15 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
     log->logMessage(MessageLog::Info, "Added texture to archive: %s", kFile, kAddTexture, 2033,
                     textureName.c_str());
 
-    // The caller asked for the alpha channel and the mip chain; a record without them is not what it
-    // asked for, so a failure of either takes the record out again.
+    // The caller asked for the alpha channel, the mip chain and (8-bit) colours a palette can hold; a
+    // record without them is not what it asked for, so a failure of any takes the record out again.
     bool complete = (!withAlpha || addAlphaChannelFromFile(index, device, alphaPath)) &&
                     (!buildsMipChain || generateMipMaps(index, device));
+    if (complete && format == Bits8 && !reduceToPalette(textures.back().texture, ditherPalette)) {
+        logError(kAddTexture, 2046, "Unable to reduce the colours of texture %s to a palette",
+                 textureName.c_str());
+        complete = false;
+    }
     if (!complete) {
         textures.back().texture->Release();
         textures.pop_back();

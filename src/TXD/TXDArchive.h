@@ -32,6 +32,8 @@ public:
     ImageService::WCHAR* widePathBuffer;
     bool changed = false;
     bool readOnly = false;
+    // 8-bit records added from now on get error diffusion when their colours are reduced to a palette.
+    bool ditherPalette = false;
     std::vector<TextureRecord> textures;
 
     TXDArchive();

@@ -16,8 +16,8 @@
 #include <tuple>
 #include <vector>
 
-#include "Platform/FailureReason.h"
 #include "ImageService/Decode/Decoders.h"
+#include "Platform/FailureReason.h"
 #include "Platform/Win32.h"
 #include "support/TempFolder.h"
 #include "support/Textures.h"

@@ -4,6 +4,7 @@
 #include <squish.h>
 
 #include <cstring>
+#include <set>
 
 #include "TXD/TXDArchive.h"
 #include "support/LogCapture.h"
@@ -222,6 +223,51 @@ TEST_F(ArchiveTest, EveryFailureLeavesTheArchiveAsItWas) {
         EXPECT_NE(capture.errors().back().find(c.lastError), std::string::npos) << capture.errors().back();
         for (const std::string& line : capture.info())
             EXPECT_EQ(line.find("Added texture"), std::string::npos) << "the record was rolled back";
+    }
+}
+
+// An 8-bit record's level 0 comes down to the colours a palette holds, so the save's exact palette
+// loses none; a failure on the way takes the record out like any other.
+TEST_F(ArchiveTest, EightBitRecordsHoldAtMost256Colours) {
+    const Rgba image = Rgba::pattern(64, 64);
+    writePng(folder / "img.png", image);
+    auto colours = [](const std::vector<std::uint8_t>& bytes) {
+        std::set<std::uint32_t> seen;
+        for (std::size_t i = 0; i < bytes.size(); i += 4)
+            seen.insert(std::uint32_t(bytes[i]) | bytes[i + 1] << 8 | bytes[i + 2] << 16 |
+                        std::uint32_t(bytes[i + 3]) << 24);
+        return seen.size();
+    };
+    TXD::TXDArchive archive;
+    LogCapture capture;
+    ASSERT_TRUE(add(archive, "img.png", TXD::Bits32));
+    ASSERT_GT(colours(bytesOf(archive.getTexture(0).texture)), 256u);
+    ASSERT_TRUE(add(archive, "img.png", TXD::Bits8));
+    EXPECT_LE(colours(bytesOf(archive.getTexture(1).texture)), 256u);
+    EXPECT_GT(psnr(image, rgbaOf(archive.getTexture(1).texture)), 30.0);
+    EXPECT_TRUE(capture.errors().empty());
+
+    struct Case {
+        Operation operation;
+        int skip;
+        const char* lastError;
+    };
+    for (const Case& c :
+         {Case{Operation::QuantiseMemory, 0, "(2046) - Unable to reduce the colours of texture tex"},
+          Case{Operation::LockRect, 0, "(2046) - Unable to reduce the colours of texture tex"}}) {
+        SCOPED_TRACE(c.lastError);
+        archive.changed = false;
+        std::size_t live = TestSeams::liveObjectCount();
+        LogCapture failure;
+        TestSeams::injectFault(c.operation, E_OUTOFMEMORY, c.skip);
+        EXPECT_FALSE(add(archive, "img.png", TXD::Bits8));
+        TestSeams::clearFaults();
+        EXPECT_EQ(archive.getTextureCount(), 2u);
+        EXPECT_FALSE(archive.changed);
+        EXPECT_EQ(TestSeams::liveObjectCount(), live);
+        ASSERT_FALSE(failure.errors().empty());
+        EXPECT_NE(failure.errors().back().find(c.lastError), std::string::npos) << failure.errors().back();
+        EXPECT_TRUE(failure.info().empty());
     }
 }
 
