@@ -4,6 +4,7 @@
 // lowest index among equals.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -29,12 +30,35 @@ public:
         for (; k < rowLength && row[k] <= limit; ++k)
             consider(colour, row[k] & 0xFF, best, bestDistance);
         // A row keeps only the nearest entries; when all of them were in reach, so may others be.
-        if (k == rowLength && rowLength < entries.size() - 1) {
+        if (k == rowLength && rowLength + 1 < entries.size()) {
             for (std::uint32_t j = 0; j < entries.size(); ++j)
                 consider(colour, j, best, bestDistance);
         }
         distance = bestDistance;
         return best;
+    }
+
+    // The squared distance from `colour` to the nearest entry other than `nearest`, whose own squared
+    // distance is `nearestDistance`. UINT32_MAX when there is no other entry.
+    std::uint32_t runnerUpDistance(const Colour& colour, std::uint32_t nearest,
+                                   std::uint32_t nearestDistance) const {
+        std::uint32_t second = UINT32_MAX;
+        const std::uint32_t* row = &rows[std::size_t(nearest) * rowLength];
+        // Entry j can be nearer than `second` only if |e_nearest - e_j| <= |c - e_nearest| +
+        // sqrt(second), whose square is at most 2 (nearestDistance + second).
+        std::size_t k = 0;
+        for (; k < rowLength; ++k) {
+            if (second != UINT32_MAX && (row[k] >> 8) > 2 * (nearestDistance + second))
+                break;
+            second = std::min(second, squaredDistance(colour, entries[row[k] & 0xFF]));
+        }
+        if (k == rowLength && rowLength + 1 < entries.size()) {
+            for (std::uint32_t j = 0; j < entries.size(); ++j) {
+                if (j != nearest)
+                    second = std::min(second, squaredDistance(colour, entries[j]));
+            }
+        }
+        return second;
     }
 
     const std::vector<Colour>& palette() const { return entries; }
