@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 namespace ImageService::Quantise {
 namespace {
@@ -60,14 +61,18 @@ void relocate(const Samples& samples, unsigned attempts, unsigned maxRounds, uns
         std::vector<bool> moving(k, false);
         for (std::size_t i = 0; i < moves; ++i)
             moving[leastUseful[i]] = true;
-        Clustering before = clustering;
-        // Each moving centre lands on the costliest sample of the next cluster of most error.
-        std::size_t target = 0;
-        for (std::size_t i = 0; i < moves; ++i) {
-            while (moving[worst[target]])
-                ++target;
-            clustering.centres[leastUseful[i]] = samples.colour[costs.costliest[worst[target++]]];
+        // Each moving centre lands on the costliest sample of the next cluster of most error; only
+        // clusters with an error left (so never an empty one) take one.
+        std::vector<std::pair<std::uint32_t, std::size_t>> landings;
+        for (std::size_t i = 0; i < k && landings.size() < moves && costs.error[worst[i]] > 0; ++i) {
+            if (!moving[worst[i]])
+                landings.emplace_back(leastUseful[landings.size()], costs.costliest[worst[i]]);
         }
+        if (landings.empty())
+            return;
+        Clustering before = clustering;
+        for (const auto& [centre, sample] : landings)
+            clustering.centres[centre] = samples.colour[sample];
         refine(samples, maxRounds, threads, clustering, search);
         const std::uint64_t after = clusteringError(samples, clustering);
         if (after < error) {
