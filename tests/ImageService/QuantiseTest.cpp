@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ImageService/Quantise/Quantise.h"
+#include "Platform/FailureReason.h"
 #include "Platform/FaultSeam.h"
 #include "support/Quantised.h"
 
@@ -227,11 +228,14 @@ TEST(QuantiseTest, KnownResultsOnEveryPlatform) {
 TEST(QuantiseTest, RefusalsLeaveThePixelsAlone) {
     Bgra image = gradient(32, 32, 4, false);
     const Bgra before = image;
-    // 2^32 pixels: refused on the size alone, before anything is read.
+    // 2^32 pixels: refused on the size alone, before anything is read. Each refusal notes its cause.
+    FailureReason::clear();
     EXPECT_FALSE(reduceColours(image.data(), 65536, 65536, Options{}));
+    EXPECT_EQ(FailureReason::take(), "4294967296 pixels are more than the colour reduction counts");
     FaultSeam::injectFault(FaultSeam::Operation::QuantiseMemory, -1);
     EXPECT_FALSE(reduceColours(image.data(), image.width, image.height, Options{}));
     FaultSeam::clearFaults();
+    EXPECT_EQ(FailureReason::take(), "not enough memory to reduce the colours");
     EXPECT_TRUE(image.bytes == before.bytes);
 }
 

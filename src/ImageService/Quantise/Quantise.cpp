@@ -11,6 +11,7 @@
 #include "ImageService/Quantise/KMeans.h"
 #include "ImageService/Quantise/Relocate.h"
 #include "ImageService/Quantise/Remap.h"
+#include "Platform/FailureReason.h"
 #include "Platform/FaultSeam.h"
 
 namespace ImageService::Quantise {
@@ -27,6 +28,11 @@ constexpr unsigned kMaxRounds = 200;
 constexpr std::size_t kRelocationWork = std::size_t{1} << 18;
 constexpr unsigned kMinRelocations = 1, kMaxRelocations = 12, kRelocationRounds = 10;
 
+bool outOfMemory() {
+    FailureReason::note("not enough memory to reduce the colours");
+    return false;
+}
+
 bool translucent(const Samples& samples) {
     for (std::size_t s = 0; s < samples.size(); ++s) {
         if (samples.sum[s][kAlpha] != 255 * std::uint64_t{samples.weight[s]})
@@ -39,13 +45,16 @@ bool translucent(const Samples& samples) {
 
 bool reduceColours(std::uint8_t* bgra, std::uint32_t width, std::uint32_t height, const Options& options) {
     if (FaultSeam::takeFault(FaultSeam::Operation::QuantiseMemory) != 0)
-        return false;
+        return outOfMemory();
     const std::uint64_t pixels = std::uint64_t{width} * height;
     if (pixels == 0)
         return true;
     // Counts are 32-bit; and the caller's buffer must be addressable.
-    if (pixels > UINT32_MAX || pixels > SIZE_MAX / 4)
+    if (pixels > UINT32_MAX || pixels > SIZE_MAX / 4) {
+        FailureReason::note("%llu pixels are more than the colour reduction counts",
+                            (unsigned long long)pixels);
         return false;
+    }
     try {
         Histogram histogram;
         countColours(bgra, pixels, kMaxSamples, options.threads, histogram);
@@ -65,7 +74,7 @@ bool reduceColours(std::uint8_t* bgra, std::uint32_t width, std::uint32_t height
         else
             remap(bgra, pixels, histogram, clustering, search, options.threads);
     } catch (const std::bad_alloc&) {
-        return false;
+        return outOfMemory();
     }
     return true;
 }
