@@ -25,7 +25,8 @@ enum class Operation {
     CreateFont,
     CreateSprite,
     GetDC,
-    FileWrite,  // archive file output: a write, seek, sync or rename
+    FileWrite,       // archive file output: a write, seek, sync or rename
+    QuantiseMemory,  // the colour quantiser's working memory
     Count
 };
 

@@ -6,6 +6,7 @@
 #include "ImageService/D3DX/D3DX.h"
 #include "ImageService/D3DX/Resample.h"
 #include "Platform/FailureReason.h"
+#include "ImageService/Quantise/Quantise.h"
 #include "TXD/TXDArchive.h"
 
 using namespace ImageService;
@@ -123,6 +124,22 @@ Texture* resizedTexture(Device* device, Texture* source, UINT width, UINT height
         resized = nullptr;
     }
     return resized;
+}
+
+// A palette holds 256 colours, and the save builds it from level 0's exact colours: an 8-bit record's
+// level 0 is first brought down to at most 256 chosen ones.
+bool reduceToPalette(Texture* texture, bool dither) {
+    D3DLOCKED_RECT locked{};
+    if (FAILED(texture->LockRect(0, &locked, nullptr, 0)) || !locked.pBits)
+        return false;
+    const UINT width = texture->width(), height = texture->height();
+    ImageService::Quantise::Options options;
+    options.dither = dither;
+    const bool reduced = static_cast<std::size_t>(locked.Pitch) == std::size_t{width} * 4 &&
+                         ImageService::Quantise::reduceColours(static_cast<std::uint8_t*>(locked.pBits),
+                                                               width, height, options);
+    texture->UnlockRect(0);
+    return reduced;
 }
 
 }  // namespace
@@ -269,13 +286,18 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
     log->logMessage(MessageLog::Info, "Added texture to archive: %s", kFile, kAddTexture, 2033,
                     textureName.c_str());
 
-    // The caller asked for the alpha channel and the mip chain; a record without them is not what it
-    // asked for, so a failure of either takes the record out again.
+    // The caller asked for the alpha channel, the mip chain and (8-bit) colours a palette can hold; a
+    // record without them is not what it asked for, so a failure of any takes the record out again.
     const bool greyMask = withAlpha && options.greyMasks && !imageStoresAlpha(alphaInfo);
     bool complete = (!withAlpha ||
                      (greyMask || resizes ? addAlphaImageFromFile(index, device, alphaPath, greyMask, resizes)
                                           : addAlphaChannelFromFile(index, device, alphaPath))) &&
                     (!buildsMipChain || generateMipMaps(index, device));
+    if (complete && format == Bits8 && !reduceToPalette(textures.back().texture, options.dither)) {
+        logError(kAddTexture, 2046, "Unable to reduce the colours of texture %s to a palette",
+                 textureName.c_str());
+        complete = false;
+    }
     if (!complete) {
         textures.back().texture->Release();
         textures.pop_back();

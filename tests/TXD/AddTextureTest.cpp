@@ -4,6 +4,7 @@
 #include <squish.h>
 
 #include <cstring>
+#include <set>
 
 #include "TXD/TXDArchive.h"
 #include "support/LogCapture.h"
@@ -251,6 +252,10 @@ TEST_F(ArchiveTest, OptionPathsFailWithoutLeftovers) {
              Case{"rgb.png", "grey.pgm", Operation::LoadSurfaceFromSurface, 1, "alpha texture load failed"},
              Case{"rgb.png", "grey.pgm", Operation::D3DXCreateTexture, 1,
                   "create alpha value texture failed"},
+             Case{"npot.png", "", Operation::D3DXCreateTexture, 0, "Unable to resize texture tex from 24x12 to 32x16"},
+             Case{"npot.png", "", Operation::LoadSurfaceFromSurface, 0, "Unable to resize texture tex"},
+             Case{"npot.png", "npot.pgm", Operation::D3DXCreateTextureFromFile, 1, "alpha texture load failed"},
+             Case{"npot.png", "npot.pgm", Operation::LockRect, 0, "lock the textures for the alpha merge"},
          }) {
         SCOPED_TRACE(c.lastError);
         TXD::TXDArchive archive;
@@ -264,6 +269,52 @@ TEST_F(ArchiveTest, OptionPathsFailWithoutLeftovers) {
         EXPECT_EQ(TestSeams::liveObjectCount(), live);
         ASSERT_FALSE(capture.errors().empty());
         EXPECT_NE(capture.errors().back().find(c.lastError), std::string::npos) << capture.errors().back();
+    }
+}
+
+// An 8-bit record's level 0 comes down to the colours a palette holds, so the save's exact palette
+// loses none; a failure on the way takes the record out like any other.
+TEST_F(ArchiveTest, EightBitRecordsHoldAtMost256Colours) {
+    const Rgba image = Rgba::pattern(64, 64);
+    writePng(folder / "img.png", image);
+    auto colours = [](const std::vector<std::uint8_t>& bytes) {
+        std::set<std::uint32_t> seen;
+        for (std::size_t i = 0; i < bytes.size(); i += 4)
+            seen.insert(std::uint32_t(bytes[i]) | bytes[i + 1] << 8 | bytes[i + 2] << 16 |
+                        std::uint32_t(bytes[i + 3]) << 24);
+        return seen.size();
+    };
+    TXD::TXDArchive archive;
+    LogCapture capture;
+    ASSERT_TRUE(add(archive, "img.png", TXD::Bits32));
+    ASSERT_GT(colours(bytesOf(archive.getTexture(0).texture)), 256u);
+    ASSERT_TRUE(add(archive, "img.png", TXD::Bits8));
+    EXPECT_LE(colours(bytesOf(archive.getTexture(1).texture)), 256u);
+    EXPECT_GT(psnr(image, rgbaOf(archive.getTexture(1).texture)), 30.0);
+    EXPECT_TRUE(capture.errors().empty());
+
+    // The line on standard error carries the quantiser's cause; a failed lock has none to add.
+    struct Case {
+        Operation operation;
+        const char* cause;
+    };
+    for (const Case& c : {Case{Operation::QuantiseMemory, "not enough memory to reduce the colours"},
+                          Case{Operation::LockRect, ""}}) {
+        SCOPED_TRACE(c.cause);
+        archive.changed = false;
+        std::size_t live = TestSeams::liveObjectCount();
+        LogCapture failure;
+        TestSeams::injectFault(c.operation, E_OUTOFMEMORY);
+        EXPECT_FALSE(add(archive, "img.png", TXD::Bits8));
+        TestSeams::clearFaults();
+        EXPECT_EQ(archive.getTextureCount(), 2u);
+        EXPECT_FALSE(archive.changed);
+        EXPECT_EQ(TestSeams::liveObjectCount(), live);
+        EXPECT_EQ(failure.errors(),
+                  std::vector<std::string>{"TXD::TXDArchive::addTexture(2046) - Unable to "
+                                           "reduce the colours of texture tex to a palette"});
+        EXPECT_EQ(MessageLog::getInstance()->errorCauses().back(), c.cause);
+        EXPECT_TRUE(failure.info().empty());
     }
 }
 

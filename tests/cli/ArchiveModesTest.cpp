@@ -7,6 +7,7 @@
 #include <functional>
 #include <set>
 
+#include "ImageService/Quantise/Quantise.h"
 #include "TXD/TXDArchive.h"
 #include "support/ArchiveReader.h"
 #include "support/ImageFiles.h"
@@ -295,6 +296,44 @@ TEST_F(ArchiveModes, MainRunWarnsWithoutChangingItsOutput) {
     const Rgba decoded = ArchiveReader::decodeLevel0(archive.textures.at(0));
     for (std::size_t p = 0; p < 16 * 16; ++p)
         ASSERT_EQ(decoded.pixels[p * 4 + 3], 255) << p;
+}
+
+// More colours than a palette holds: --format 8 stores the colours the quantiser chose (diffused with
+// --dither), exactly what the library gives for the decoded image, and the palette keeps them all.
+TEST_F(ArchiveModes, EightBitRecordsStoreTheQuantisedImage) {
+    const Rgba image = Rgba::pattern(64, 64);
+    writePng(folder / "photo.png", image, false);
+    std::vector<std::uint8_t> plain;
+    for (bool dither : {false, true}) {
+        SCOPED_TRACE(dither ? "dithered" : "plain");
+        std::vector<std::string> arguments = {"--add", "--format", "8", "art.txd", "photo.png"};
+        if (dither)
+            arguments.insert(arguments.begin() + 1, "--dither");
+        std::filesystem::remove(folder / "art.txd");
+        RunResult result = run(arguments);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        ArchiveReader::Archive archive;
+        ASSERT_EQ(ArchiveReader::parse(ArchiveReader::readFile(folder / "art.txd"), 0, archive), "");
+        ASSERT_EQ(archive.textures.size(), 1u);
+        const Rgba stored = expectedPixels(archive.textures[0]);
+
+        // The library on the decoded image: B, G, R, A in, compared as R, G, B, A.
+        std::vector<std::uint8_t> pixels = image.pixels;
+        for (std::size_t i = 0; i < pixels.size(); i += 4)
+            std::swap(pixels[i], pixels[i + 2]);
+        ImageService::Quantise::Options options;
+        options.dither = dither;
+        ASSERT_TRUE(ImageService::Quantise::reduceColours(pixels.data(), image.width, image.height, options));
+        std::vector<std::uint8_t> expected = pixels;
+        for (std::size_t i = 0; i < expected.size(); i += 4)
+            std::swap(expected[i], expected[i + 2]);
+        EXPECT_TRUE(stored.pixels == expected);
+        EXPECT_GT(psnr(image, stored), 30.0);
+        if (!dither)
+            plain = stored.pixels;
+        else
+            EXPECT_FALSE(stored.pixels == plain);
+    }
 }
 
 TEST_F(ArchiveModes, RefusalsExitOneAndLeaveFilesAlone) {

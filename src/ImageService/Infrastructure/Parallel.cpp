@@ -45,9 +45,14 @@ void forEachPieceOnWorkers(std::size_t count, std::size_t minimumPieces, unsigne
         helper.join();
 }
 
-void forEachPiece(std::size_t count, std::size_t minimumPieces,
-                  const std::function<void(std::size_t)>& work) {
-    forEachPieceOnWorkers(count, minimumPieces, 0, [&](std::size_t piece, unsigned) { work(piece); });
+std::size_t coreCount() {
+    return Platform::workerThreads();
+}
+
+void forEachPiece(std::size_t count, std::size_t minimumPieces, const std::function<void(std::size_t)>& work,
+                  std::size_t threads) {
+    const unsigned cap = static_cast<unsigned>(std::min<std::size_t>(threads, 1u << 16));
+    forEachPieceOnWorkers(count, minimumPieces, cap, [&](std::size_t piece, unsigned) { work(piece); });
 }
 
 }  // namespace ImageService

@@ -7,9 +7,14 @@
 
 namespace ImageService {
 
+// The threads forEachPiece uses when not told otherwise: one per core.
+std::size_t coreCount();
+
 // Calls work(piece) once for each piece in [0, count). Pieces run concurrently, in no set order;
 // the call returns when all are done. Small jobs (fewer than `minimumPieces`) stay on this thread.
-void forEachPiece(std::size_t count, std::size_t minimumPieces, const std::function<void(std::size_t)>& work);
+// `threads` caps the threads used (this one included); 0 means one per core.
+void forEachPiece(std::size_t count, std::size_t minimumPieces, const std::function<void(std::size_t)>& work,
+                  std::size_t threads = 0);
 
 // How many threads (this one included) forEachPieceOnWorkers gives a job, with at most `maxThreads`
 // when that is not 0: a caller that needs working memory per thread allocates that many sets first,
