@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <tuple>
 
@@ -304,6 +305,21 @@ TEST_F(CommandLine, ModesReadTheirCommandLinesAsToolsDo) {
         EXPECT_EQ(result.err.substr(0, c.err.size()), c.err) << testing::PrintToString(c.arguments);
     }
     EXPECT_FALSE(exists("d.txd"));
+}
+
+// Windows asks a console program for help with /?; elsewhere "/?" is a path like any other.
+TEST_F(CommandLine, SlashQuestionMarkIsHelpOnWindowsOnly) {
+    const RunResult onLinux = runQuillpack({"/?"}, folder.path());
+    EXPECT_EQ(onLinux.out, kBanner + kUsage + kInvalid);
+    const char* windows = std::getenv("QUILLPACK_WINDOWS_EXE");
+    if (!windows || !*windows)
+        GTEST_SKIP() << "QUILLPACK_WINDOWS_EXE is not set";
+    RunResult onWindows = runQuillpack({"/?"}, folder.path(), {}, Build::WindowsUnderWine);
+    if (onWindows.out.empty())  // wine now and then fails to start a program on a loaded machine
+        onWindows = runQuillpack({"/?"}, folder.path(), {}, Build::WindowsUnderWine);
+    EXPECT_EQ(onWindows.exitCode, 0) << onWindows.err;
+    EXPECT_EQ(onWindows.out.rfind("Usage:\n  quillpack <texture image> <output.txd> [alpha image]\n", 0), 0u)
+        << onWindows.out;
 }
 
 TEST_F(CommandLine, PathsAsUsersTypeThem) {
