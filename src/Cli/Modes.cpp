@@ -1,6 +1,7 @@
 #include "Cli/Modes.h"
 
 #include "Cli/Report.h"
+#include "Common/Console.h"
 
 namespace Cli {
 namespace {
@@ -28,7 +29,7 @@ bool isModeOption(const std::string& argument) {
 int runMode(const Arguments& arguments) {
     for (const Mode& mode : kModes) {
         if (!arguments.empty() && arguments[0] == mode.option)
-            return mode.run(Arguments(arguments.begin() + 1, arguments.end()));
+            return finish(mode.run(Arguments(arguments.begin() + 1, arguments.end())));
     }
     return fail(0, "unknown mode");
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "Common/Console.h"
 #include "Common/MessageLog.h"
 
 namespace Cli {
@@ -12,7 +13,7 @@ std::size_t errorMark() {
 }
 
 int fail(std::size_t mark, const std::string& reason) {
-    std::fflush(stdout);
+    Console::standardOutputDelivered();
     if (!reason.empty())
         std::fprintf(stderr, "quillpack: %s\n", reason.c_str());
     const std::vector<std::string>& errors = MessageLog::getInstance()->errorLines();
@@ -24,6 +25,13 @@ int fail(std::size_t mark, const std::string& reason) {
             std::fprintf(stderr, "%s\n", errors[i].c_str());
     }
     return kExitFailure;
+}
+
+int finish(int status) {
+    // A failure has told its reasons through fail(), which checked standard output already.
+    if (status != kExitSuccess)
+        return status;
+    return Console::standardOutputDelivered() ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace Cli

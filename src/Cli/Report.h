@@ -14,7 +14,11 @@ constexpr int kExitFailure = 1;
 std::size_t errorMark();
 
 // Prints "quillpack: <reason>" (when there is one), then the errors logged since `mark` with their
-// causes, and returns kExitFailure.
+// causes, and returns kExitFailure. Standard output is flushed first, and its loss reported too.
 int fail(std::size_t mark, const std::string& reason);
+
+// A mode's exit status once its standard output is delivered: a success whose text was lost (a
+// closed pipe, a full device) becomes a failure with the reason on standard error.
+int finish(int status);
 
 }  // namespace Cli

@@ -25,6 +25,11 @@ void unregisterTemporary();
 
 bool isTerminal(std::FILE* stream);
 
+// A standard stream the process was started without (a closed descriptor, as `quillpack ... >&-`
+// gives) is taken by a descriptor that refuses it: writing to standard output then fails as it
+// should, rather than landing in whichever file is opened next and takes the free number.
+void holdClosedStandardStreams();
+
 // Standard output and standard error carry the same bytes on every system: on Windows they leave the
 // C runtime's text mode, which would write each "\n" as "\r\n" (a console shows a bare "\n" as a
 // new line all the same).

@@ -174,6 +174,39 @@ TEST_F(ArchiveModes, RefusalsExitOneAndLeaveFilesAlone) {
     EXPECT_EQ(version.out.rfind("quillpack ", 0), 0u);
 }
 
+// Text that never arrives is a failure of every mode, as of the main run: exit 1 and the reason, even
+// where the mode's work itself (a save, the files extracted) was done.
+TEST_F(ArchiveModes, LostStandardOutputFailsEveryMode) {
+    writePng(folder / "wall.png", Rgba::pattern(8, 8));
+    ASSERT_EQ(run({"--add", "art.txd", "wall.png"}).exitCode, 0);
+    struct Lost {
+        StandardOutput kind;
+        const char* reason;
+    };
+    const Lost losses[] = {{StandardOutput::Full, "No space left on device"},
+                           {StandardOutput::ClosedPipe, "Broken pipe"},
+                           {StandardOutput::Closed, "Bad file descriptor"}};
+    const std::vector<std::vector<std::string>> modes = {{"--list", "art.txd"},
+                                                         {"--extract", "art.txd", "out"},
+                                                         {"--add", "art.txd", "wall.png"},
+                                                         {"--help"},
+                                                         {"--version"}};
+    for (const Lost& lost : losses) {
+        for (const auto& arguments : modes) {
+            SCOPED_TRACE(arguments[0] + " " + lost.reason);
+            RunResult result = runQuillpack(arguments, folder.path(), RunLimits{-1, 20, -1, 9, lost.kind});
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_NE(result.err.find(std::string("Unable to write to standard output: ") + lost.reason),
+                      std::string::npos)
+                << result.err;
+        }
+    }
+    // The work was done all the same, and nothing landed in the files opened in standard output's place.
+    EXPECT_EQ(readPng(folder / "out/wall.png").width, 8u);
+    ArchiveReader::Archive archive;
+    EXPECT_EQ(ArchiveReader::parse(ArchiveReader::readFile(folder / "art.txd"), 0, archive), "");
+}
+
 TEST_F(ArchiveModes, HostileNamesStayInsideTheFolder) {
     TXD::TXDArchive archive;
     for (const char* name : {"../escape", "a/b\\c", "C:drive", "ctl\x01\x1f", "", "CON", "same", "SAME",
