@@ -1,8 +1,8 @@
 // --extract <archive.txd> <folder>: level 0 of every texture as an RGBA PNG in the folder, named by the
-// rule in ExtractNames.h. One line per file written goes to standard output.
+// rule in ExtractNames.h and written through the folder held open (Platform/OutputFolder.h), so no
+// link planted in the folder, whenever, takes the bytes elsewhere. One line per file written goes to
+// standard output.
 #include <cstdio>
-#include <filesystem>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -11,13 +11,12 @@
 #include "Cli/PngFile.h"
 #include "Cli/Report.h"
 #include "ImageService/D3DX/D3DX.h"
+#include "Platform/OutputFolder.h"
 #include "TXD/TXDArchive.h"
 
 namespace Cli {
 namespace {
 
-// Paths are UTF-8 on every system; u8path keeps them so where the native form is wide.
-namespace fs = std::filesystem;
 using namespace ImageService;
 
 // Level 0 of any record's texture as R, G, B, A bytes: blocks decoded, palettes already resolved.
@@ -55,6 +54,29 @@ std::string joined(const std::string& folder, const std::string& name) {
     return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+// Writes the PNG under the first free name for its stem. A name that something else took after it
+// was chosen (another process, between the choice and the write) passes to the next one.
+bool placePng(Platform::OutputFolder& folder, FileNames& names, const std::string& stem,
+              const std::vector<std::uint8_t>& png, std::string& name, std::string& why) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = names.choose(stem);
+        const Platform::PathKind kind = folder.entryKind(name);
+        if (kind != Platform::PathKind::Missing && kind != Platform::PathKind::RegularFile)
+            continue;
+        switch (folder.write(name, kind == Platform::PathKind::RegularFile, png.data(), png.size())) {
+            case Platform::OutputFolder::Placed::Written:
+                return true;
+            case Platform::OutputFolder::Placed::Occupied:
+                continue;
+            case Platform::OutputFolder::Placed::Failed:
+                why = "cannot write " + name + ": " + folder.reason();
+                return false;
+        }
+    }
+    why = "no free name for " + stem + ": each one tried was taken as it was written";
+    return false;
+}
+
 }  // namespace
 
 int runExtract(const Arguments& arguments) {
@@ -63,37 +85,34 @@ int runExtract(const Arguments& arguments) {
         return fail(mark,
                     "--extract takes an archive and a folder: quillpack --extract <archive.txd> <folder>");
     const std::string& archivePath = arguments[0];
-    const std::string folder = forwardSlashes(arguments[1]);
+    const std::string folderPath = forwardSlashes(arguments[1]);
     TXD::TXDArchive archive;
     if (!archive.loadFile(archivePath))
         return fail(mark, "cannot extract " + archivePath);
 
-    std::error_code error;
-    if (!fs::is_directory(fs::u8path(folder), error) && !fs::create_directories(fs::u8path(folder), error))
-        return fail(mark, "cannot make the folder " + folder);
-
-    // Only a missing path or a plain file may take a texture; the archive itself never does.
-    auto blocked = [&](const std::string& name) {
-        std::error_code ignored;
-        const fs::path path = fs::u8path(joined(folder, name));
-        const fs::file_status status = fs::symlink_status(path, ignored);
-        if (!fs::exists(status))
-            return false;
-        return !fs::is_regular_file(status) ||
-               fs::equivalent(path, fs::u8path(forwardSlashes(archivePath)), ignored);
-    };
-    std::set<std::string> taken;
+    Platform::OutputFolder folder;
+    if (!folder.open(folderPath))
+        return fail(mark, "cannot make the folder " + folderPath + ": " + folder.reason());
+    // Only a missing name or a plain file may take a texture; the archive itself never does.
+    FileNames names([&](const std::string& name) {
+        const Platform::PathKind kind = folder.entryKind(name);
+        return kind != Platform::PathKind::Missing &&
+               (kind != Platform::PathKind::RegularFile || folder.entryIsFile(name, archivePath));
+    });
     for (std::uint32_t index = 0; index < archive.getTextureCount(); ++index) {
         const TXD::TextureRecord& record = archive.getTexture(index);
-        const std::string path = joined(folder, chooseFileName(safeFileStem(record.name), taken, blocked));
         std::vector<std::uint8_t> pixels;
+        std::vector<std::uint8_t> png;
+        std::string name;
         std::string why;
         if (!rgbaOf(record.texture, pixels))
             return fail(mark, "cannot read the pixels of texture " + std::to_string(index));
-        if (!writePng(path, record.texture->width(), record.texture->height(), pixels, why))
+        if (!encodePng(record.texture->width(), record.texture->height(), pixels, png, why) ||
+            !placePng(folder, names, safeFileStem(record.name), png, name, why))
             return fail(mark, why);
-        std::printf("%s\n", path.c_str());
+        std::printf("%s\n", joined(folderPath, name).c_str());
     }
+    folder.sync();
     return kExitSuccess;
 }
 

@@ -5,7 +5,10 @@
 
 #include <filesystem>
 #include <set>
+#include <thread>
 
+#include "Cli/Modes.h"
+#include "Platform/FaultSeam.h"
 #include "TXD/TXDArchive.h"
 #include "support/ArchiveReader.h"
 #include "support/ImageFiles.h"
@@ -234,6 +237,84 @@ TEST_F(ArchiveModes, HostileNamesStayInsideTheFolder) {
     EXPECT_EQ(present, wanted);
     EXPECT_EQ(readFile(folder / "victim"), "keep");
     EXPECT_EQ(readPng(folder / "out/_._escape.png").width, 4u);
+}
+
+// Two extractions side by side into one folder that neither found: whichever makes it, both use it,
+// and a name one of them takes first passes the other to the next name or to replacing that file.
+TEST_F(ArchiveModes, TwoExtractionsIntoOneNewFolderBothSucceed) {
+    TXD::TXDArchive archive;
+    for (const char* name : {"a", "b", "c"})
+        archive.appendTexture(dxtRecord(name, 4, 4, 1));
+    ASSERT_TRUE(archive.saveFile(folder / "art.txd", 0));
+    for (int pair = 0; pair < 20; ++pair) {
+        const std::string target = "new" + std::to_string(pair) + "/deeper";
+        RunResult first, second;
+        std::thread rival([&] { second = run({"--extract", "art.txd", target}); });
+        first = run({"--extract", "art.txd", target});
+        rival.join();
+        SCOPED_TRACE("pair " + std::to_string(pair));
+        EXPECT_EQ(std::tie(first.exitCode, first.err), std::tie(second.exitCode, second.err));
+        EXPECT_EQ(first.exitCode, 0) << first.err;
+        for (const auto& entry : std::filesystem::directory_iterator(folder / target))
+            EXPECT_EQ(readPng(entry.path().string()).width, 4u) << entry.path();
+    }
+}
+
+// A rival process acting at the worst moment, each file written and synced but not yet named: a link
+// planted under the name, a folder put there, a file swapped for a link, the folder itself moved and
+// replaced by a link. The bytes stay in the folder that was opened, never pass through a link, and a
+// name taken meanwhile passes to the next one.
+TEST_F(ArchiveModes, RivalAtTheLastMomentNeverRedirectsTheBytes) {
+    namespace fs = std::filesystem;
+    TXD::TXDArchive archive;
+    for (const char* name : {"victim", "dir", "swapped", "moved"})
+        archive.appendTexture(dxtRecord(name, 4, 4, 1));
+    ASSERT_TRUE(archive.saveFile(folder / "art.txd", 0));
+    fs::create_directories(folder / "outside");
+    fs::create_directories(folder / "out");
+    writeFile(folder / "outside/victim.png", "keep");
+    writeFile(folder / "outside/swapped.png", "keep");
+    writeFile(folder / "out/swapped.png", "an earlier extraction");
+
+    std::vector<std::string> moments;
+    FaultSeam::onMoment(FaultSeam::Moment::BeforePlacing, [&](const std::string& name) {
+        moments.push_back(name);
+        std::error_code ignored;
+        if (name == "victim.png")
+            fs::create_symlink("../outside/victim.png", folder / "out/victim.png");
+        if (name == "dir.png")
+            fs::create_directory(folder / "out/dir.png");
+        if (name == "swapped.png") {
+            fs::remove(folder / "out/swapped.png");
+            fs::create_symlink("../outside/swapped.png", folder / "out/swapped.png");
+        }
+        if (name == "moved.png") {
+            fs::rename(folder / "out", folder / "out-moved");
+            fs::create_directory_symlink("outside", folder / "out");
+        }
+    });
+    const int status = Cli::runExtract({folder / "art.txd", folder / "out"});
+    FaultSeam::clearFaults();
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(moments, (std::vector<std::string>{"victim.png", "victim-1.png", "dir.png", "dir-1.png",
+                                                 "swapped.png", "moved.png"}));
+    EXPECT_EQ(readFile(folder / "outside/victim.png"), "keep");
+    EXPECT_EQ(readFile(folder / "outside/swapped.png"), "keep");
+    std::set<std::string> outside;
+    for (const auto& entry : fs::directory_iterator(folder / "outside"))
+        outside.insert(entry.path().filename().string());
+    EXPECT_EQ(outside, (std::set<std::string>{"victim.png", "swapped.png"}));
+    // Everything landed in the opened folder: the planted link and folder stand, the swapped-in link
+    // was replaced by the file itself, and no temporary is left.
+    std::set<std::string> opened;
+    for (const auto& entry : fs::directory_iterator(folder / "out-moved"))
+        opened.insert(entry.path().filename().string());
+    EXPECT_EQ(opened, (std::set<std::string>{"victim.png", "victim-1.png", "dir.png", "dir-1.png",
+                                             "swapped.png", "moved.png"}));
+    EXPECT_TRUE(fs::is_symlink(folder / "out-moved/victim.png"));
+    EXPECT_FALSE(fs::is_symlink(folder / "out-moved/swapped.png"));
+    for (const char* name : {"victim-1.png", "dir-1.png", "swapped.png", "moved.png"})
+        EXPECT_EQ(readPng(folder / ("out-moved/" + std::string(name))).width, 4u) << name;
 }
 
 }  // namespace
