@@ -86,7 +86,7 @@ void TXDArchive::writeTextureStruct(ArchiveStream& stream, const std::int32_t& t
 
     // Platform 8 keeps the alpha flag and the raw compression where platform 9 names the pixel format.
     const Layout::FormatWord format =
-        platform9 ? Layout::platform9Format(record.compression, record.rasterFormat)
+        platform9 ? Layout::platform9Format(record.compression, record.rasterFormat, record.hasAlpha != 0)
                   : Layout::FormatWord{record.hasAlpha != 0 ? 1u : 0u, record.compression};
     Layout::putU32(header + Layout::kFormatCode.offset, format.code);
     Layout::putU8(header + Layout::kFlags.offset, format.flags);

@@ -177,6 +177,35 @@ TEST_F(ArchiveModes, RefusalsExitOneAndLeaveFilesAlone) {
     EXPECT_EQ(version.out.rfind("quillpack ", 0), 0u);
 }
 
+// The alpha column tells whether the stored pixels carry alpha: a DXT1 texture made with an alpha image
+// says so in its flags byte (9), and the listing reads that without a look at the blocks.
+TEST_F(ArchiveModes, ListShowsTheAlphaOfTheStoredPixels) {
+    writePng(folder / "opaque.png", Rgba::pattern(16, 16), false);
+    Rgba mask = Rgba::filled(16, 16, 0, 0, 0, 255);
+    *(mask.at(5, 5) + 3) = 0;
+    writePng(folder / "mask.png", mask);
+    for (const auto& arguments :
+         {std::vector<std::string>{"--add", "--format", "dxt1", "art.txd", "opaque.png"},
+          std::vector<std::string>{"--add", "--format", "dxt1", "art.txd", "cut.png", "mask.png"},
+          std::vector<std::string>{"--add", "--format", "32", "art.txd", "deep.png", "mask.png"}}) {
+        if (arguments.size() == 6)
+            std::filesystem::copy_file(folder / "opaque.png", folder / arguments[4],
+                                       std::filesystem::copy_options::overwrite_existing);
+        ASSERT_EQ(run(arguments).exitCode, 0) << arguments[4];
+    }
+    ArchiveReader::Archive archive;
+    ASSERT_EQ(ArchiveReader::parse(ArchiveReader::readFile(folder / "art.txd"), 0, archive), "");
+    EXPECT_EQ(archive.textures.at(0).flags, 8);
+    EXPECT_EQ(archive.textures.at(1).flags, 9);
+    RunResult listed = run({"--list", "art.txd"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(listed.out,
+              "index\tname\tmask\tformat\twidth\theight\tlevels\talpha\tbytes\n"
+              "0\topaque\t\tdxt1\t16\t16\t1\tno\t128\n"
+              "1\tcut\tmask\tdxt1\t16\t16\t1\tyes\t128\n"
+              "2\tdeep\tmask\t32\t16\t16\t1\tyes\t1024\n");
+}
+
 // Text that never arrives is a failure of every mode, as of the main run: exit 1 and the reason, even
 // where the mode's work itself (a save, the files extracted) was done.
 TEST_F(ArchiveModes, LostStandardOutputFailsEveryMode) {

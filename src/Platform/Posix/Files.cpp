@@ -188,6 +188,15 @@ std::int64_t InputFile::readAt(std::uint64_t offset, void* into, std::size_t cou
     }
 }
 
+std::uint64_t InputFile::dataFrom(std::uint64_t offset) {
+    if (handle < 0 || offset >= length)
+        return offset < length ? offset : length;
+    const off_t found = ::lseek(descriptor(handle), static_cast<off_t>(offset), SEEK_DATA);
+    if (found >= 0)
+        return static_cast<std::uint64_t>(found);
+    return errno == ENXIO ? length : offset;  // ENXIO: nothing but a hole up to the end
+}
+
 OutputTarget examineOutput(const std::string& path) {
     OutputTarget target;
     if (path.empty()) {
