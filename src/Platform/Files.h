@@ -31,6 +31,7 @@ public:
     InputFile& operator=(const InputFile&) = delete;
 
     bool open(const std::string& path);
+    void close();
     std::uint64_t size() const { return length; }
     // Up to `count` bytes; 0 at the end; -1 on failure.
     std::int64_t read(void* into, std::size_t count);

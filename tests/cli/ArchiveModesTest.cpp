@@ -177,6 +177,26 @@ TEST_F(ArchiveModes, RefusalsExitOneAndLeaveFilesAlone) {
     EXPECT_EQ(version.out.rfind("quillpack ", 0), 0u);
 }
 
+// Bytes after the dictionary (another program's data in the same file) are listed past and kept: an
+// --add rewrites the dictionary and puts them back right after it.
+TEST_F(ArchiveModes, BytesAfterTheDictionaryAreKept) {
+    writePng(folder / "wall.png", Rgba::pattern(8, 8));
+    writePng(folder / "sky.png", Rgba::pattern(16, 8));
+    ASSERT_EQ(run({"--add", "art.txd", "wall.png"}).exitCode, 0);
+    const std::string tail = std::string("not a dictionary\0\x16", 18) + std::string(3000, 'x');
+    writeFile(folder / "art.txd", readFile(folder / "art.txd") + tail);
+    EXPECT_EQ(run({"--list", "art.txd"}).exitCode, 0);
+    for (const char* image : {"sky.png", "wall.png"}) {
+        RunResult added = run({"--add", "art.txd", image});
+        ASSERT_EQ(added.exitCode, 0) << added.err;
+        const ArchiveReader::Bytes file = ArchiveReader::readFile(folder / "art.txd");
+        ArchiveReader::Archive archive;
+        ASSERT_EQ(ArchiveReader::parse(file, 0, archive), "");
+        EXPECT_EQ(archive.count, 2u);
+        EXPECT_TRUE(std::string(file.begin() + std::ptrdiff_t(archive.end), file.end()) == tail) << image;
+    }
+}
+
 // The alpha column tells whether the stored pixels carry alpha: a DXT1 texture made with an alpha image
 // says so in its flags byte (9), and the listing reads that without a look at the blocks.
 TEST_F(ArchiveModes, ListShowsTheAlphaOfTheStoredPixels) {

@@ -158,6 +158,13 @@ bool InputFile::open(const std::string& path) {
     return true;
 }
 
+void InputFile::close() {
+    if (handle >= 0)
+        ::close(descriptor(handle));
+    handle = -1;
+    length = 0;
+}
+
 std::int64_t InputFile::read(void* into, std::size_t count) {
     if (handle < 0)
         return -1;

@@ -166,6 +166,13 @@ bool InputFile::open(const std::string& path) {
     return true;
 }
 
+void InputFile::close() {
+    if (handle != -1)
+        ::CloseHandle(asHandle(handle));
+    handle = -1;
+    length = 0;
+}
+
 std::int64_t InputFile::read(void* into, std::size_t count) {
     if (handle == -1)
         return -1;
