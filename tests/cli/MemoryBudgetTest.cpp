@@ -9,27 +9,16 @@
 
 #include "support/ImageFiles.h"
 #include "support/Process.h"
+#include "support/Sanitizers.h"
 #include "support/SparseArchives.h"
 #include "support/TempFolder.h"
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
 TEST(MemoryBudget, LargestImagesStayWithinTheirPeakAndBombsAreRefusedEarly) {
     // Under AddressSanitizer every allocation carries shadow memory and quarantine: peak resident
     // memory there says nothing about the tool's own.
-    if (kAddressSanitizer)
+    if (kUnderSanitizers)
         GTEST_SKIP() << "resident memory is not the tool's own under AddressSanitizer";
     TempFolder folder;
     writeFlatPng(folder / "texture.png", 16384, 16384, 128, 255);
@@ -69,7 +58,7 @@ TEST(MemoryBudget, LargestImagesStayWithinTheirPeakAndBombsAreRefusedEarly) {
 // file), a refusal comes at the first chunk out of place, and --add holds the records it keeps and
 // little more, never the file as well.
 TEST(MemoryBudget, DictionariesCostTheirRecordsNotTheirLength) {
-    if (kAddressSanitizer)
+    if (kUnderSanitizers)
         GTEST_SKIP() << "resident memory is not the tool's own under AddressSanitizer";
     TempFolder folder;
     SparseArchives::writeClaimOnly(folder / "claim.txd", 3ull << 30);
