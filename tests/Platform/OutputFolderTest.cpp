@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <set>
 
+#include "Platform/FaultSeam.h"
 #include "Platform/OutputFolder.h"
 #include "support/TempFolder.h"
 
@@ -80,6 +81,30 @@ TEST(OutputFolder, FilesArePlacedWholeAndOnlyWhereAsked) {
     EXPECT_TRUE(folder.entryIsFile("old.png", temp / "out/old.png"));
     EXPECT_FALSE(folder.entryIsFile("fresh.png", temp / "out/old.png"));
     EXPECT_FALSE(folder.entryIsFile("dir.png", temp / "out/dir.png"));
+}
+
+// Something put under the name between the check and the naming, as another process could: the write
+// says Occupied, leaves it as it is and leaves no temporary (links are planted in tests/cli, on POSIX).
+TEST(OutputFolder, ANameTakenAtTheLastMomentIsLeftToItsTaker) {
+    TempFolder temp;
+    Platform::OutputFolder folder;
+    ASSERT_TRUE(folder.open(temp / "out"));
+    writeFile(temp / "out/replaced.png", "old");
+    FaultSeam::onMoment(FaultSeam::Moment::BeforePlacing, [&](const std::string& name) {
+        if (name == "free.png")
+            writeFile(temp / "out/free.png", "a rival's");
+        if (name == "replaced.png") {
+            fs::remove(temp / "out/replaced.png");
+            fs::create_directory(temp / "out/replaced.png");
+        }
+    });
+    const std::string bytes = "ours";
+    EXPECT_EQ(folder.write("free.png", false, bytes.data(), bytes.size()), Placed::Occupied);
+    EXPECT_EQ(folder.write("replaced.png", true, bytes.data(), bytes.size()), Placed::Occupied);
+    FaultSeam::clearFaults();
+    EXPECT_EQ(readFile(temp / "out/free.png"), "a rival's");
+    EXPECT_TRUE(fs::is_directory(temp / "out/replaced.png"));
+    EXPECT_EQ(entries(temp / "out"), (std::set<std::string>{"free.png", "replaced.png"}));
 }
 
 }  // namespace
