@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Common/MessageLog.h"
 #include "TXD/ArchiveIndex.h"
 #include "TXD/TXDArchive.h"
 
@@ -61,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::remove(first.c_str());
         std::remove(second.c_str());
     }
-    std::remove(input.c_str());  // replays in the test command leave nothing behind
+    std::remove(input.c_str());          // replays in the test command leave nothing behind
+    MessageLog::getInstance()->clear();  // millions of runs would otherwise fill memory with log lines
     return 0;
 }

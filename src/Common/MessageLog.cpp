@@ -69,3 +69,10 @@ void MessageLog::withdrawInfoLine(std::size_t index) {
     if (index < info.size())
         info.erase(info.begin() + static_cast<std::ptrdiff_t>(index));
 }
+
+void MessageLog::clear() {
+    info.clear();
+    warnings.clear();
+    errors.clear();
+    causes.clear();
+}
