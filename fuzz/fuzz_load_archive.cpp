@@ -1,5 +1,6 @@
-// Arbitrary file bytes as a texture dictionary. Whatever they hold, loading must end cleanly, and a
-// dictionary that loads must save, load again and save to the same bytes.
+// Arbitrary file bytes as a texture dictionary. Whatever they hold, loading and listing must end
+// cleanly and agree (the same files accepted, the same records), and a dictionary that loads must save,
+// load again and save to the same bytes.
 #include <unistd.h>
 
 #include <cstdint>
@@ -9,7 +10,10 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
+#include "Common/MessageLog.h"
+#include "TXD/ArchiveIndex.h"
 #include "TXD/TXDArchive.h"
 
 namespace {
@@ -37,7 +41,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(file);
 
     TXD::TXDArchive archive;
-    if (archive.loadFile(input)) {
+    std::vector<TXD::RecordInfo> listed;
+    std::string why;
+    const bool loaded = archive.loadFile(input);
+    if (TXD::readIndex(input, 0, listed, why) != loaded || listed.size() != archive.getTextureCount())
+        std::abort();  // the listing and the load must accept the same files
+    for (std::uint32_t i = 0; i < listed.size(); ++i) {
+        const TXD::TextureRecord& record = archive.getTexture(i);
+        if (listed[i].name != record.name || listed[i].width != record.width ||
+            listed[i].height != record.height || listed[i].mipLevels != record.mipLevels ||
+            listed[i].hasAlpha != record.hasAlpha)
+            std::abort();
+    }
+    if (loaded) {
         TXD::TXDArchive again;
         if (!archive.saveFile(first, 0) || !again.loadFile(first) || !again.saveFile(second, 0) ||
             contents(first) != contents(second)) {
@@ -46,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::remove(first.c_str());
         std::remove(second.c_str());
     }
-    std::remove(input.c_str());  // replays in the test command leave nothing behind
+    std::remove(input.c_str());          // replays in the test command leave nothing behind
+    MessageLog::getInstance()->clear();  // millions of runs would otherwise fill memory with log lines
     return 0;
 }

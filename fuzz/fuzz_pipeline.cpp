@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 
+#include "Common/MessageLog.h"
 #include "ImageService/D3DX/D3DX.h"
 #include "TXD/TXDArchive.h"
 
@@ -48,5 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::remove(setup.output.c_str());
     std::remove(setup.input.c_str());
+    MessageLog::getInstance()->clear();  // millions of runs would otherwise fill memory with log lines
     return 0;
 }

@@ -1,9 +1,7 @@
 // The tool's entry: banner, argument check, render system, one archive with one texture, save, one
 // outcome line, teardown (archive before device). Exit status 0 only after a save; on any failure the
 // logged errors follow on standard error, so scripts and users can see why.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -45,17 +43,6 @@ bool overwritesAnInput(const std::string& outputPath, const std::string& texture
     return false;
 }
 
-// The console text is only as good as its delivery: a closed pipe or a full device behind standard
-// output is a failure of the run, as in GNU tools, reported where it can still be read.
-bool consoleDelivered() {
-    errno = 0;
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
-        return true;
-    std::fprintf(stderr, "Unable to write to standard output: %s\n",
-                 errno != 0 ? std::strerror(errno) : "write error");
-    return false;
-}
-
 // What the run did that the user may not expect (a mask without alpha, alpha cut to one bit): said on
 // standard error, after the console text, without changing the outcome.
 void printWarnings() {
@@ -75,7 +62,7 @@ std::string misspeltOption;
 
 // `firstReason` skips lines that only switched optional features off (the render extras' resources).
 int fail(std::size_t firstReason = 0) {
-    consoleDelivered();
+    Console::standardOutputDelivered();
     // Standard output's last line has no newline; on a terminal the reasons start on a line of their own.
     if (Platform::isTerminal(stdout) && Platform::isTerminal(stderr))
         std::fputc('\n', stderr);
@@ -94,6 +81,7 @@ int main(int argc, char** argv) {
     // A closed pipe or a file-size limit must fail a write with an error the save can report, not
     // kill the process; an interrupt must not leave a save's temporary file behind.
     Platform::installInterruptHandlers();
+    Platform::holdClosedStandardStreams();
     Platform::useBinaryStandardStreams();
     std::vector<std::string> arguments = Platform::commandLine(argc, argv);
     std::vector<char*> words;
@@ -163,5 +151,5 @@ int main(int argc, char** argv) {
     if (!saved)
         return fail(firstReason);
     printWarnings();
-    return consoleDelivered() ? kExitSuccess : kExitFailure;
+    return Console::standardOutputDelivered() ? kExitSuccess : kExitFailure;
 }

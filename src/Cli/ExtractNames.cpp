@@ -1,5 +1,6 @@
 #include "Cli/ExtractNames.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace Cli {
@@ -39,13 +40,36 @@ std::string safeFileStem(const std::string& textureName) {
     return stem;
 }
 
-std::string chooseFileName(const std::string& stem, std::set<std::string>& taken,
-                           const std::function<bool(const std::string&)>& blocked) {
-    std::string name = stem + ".png";
-    for (unsigned suffix = 1; taken.count(folded(name)) != 0 || blocked(name); ++suffix)
-        name = stem + "-" + std::to_string(suffix) + ".png";
-    taken.insert(folded(name));
-    return name;
+std::string FileNames::candidate(const std::string& stem, unsigned suffix) {
+    return suffix == 0 ? stem + ".png" : stem + "-" + std::to_string(suffix) + ".png";
+}
+
+std::string FileNames::choose(const std::string& stem) {
+    unsigned& prefix = takenBelow[folded(stem)];
+    unsigned& own = unavailableBelow[stem];
+    // Suffixes below the later of the two marks were found unavailable and stay so; the others are
+    // tried in the order of a search from "<stem>.png" upward, so the names are that search's.
+    for (unsigned suffix = std::max(prefix, own);; ++suffix) {
+        const std::string name = candidate(stem, suffix);
+        const std::string key = folded(name);
+        own = suffix + 1;
+        ++tried;
+        if (taken.count(key) != 0) {
+            if (suffix == prefix)
+                ++prefix;
+            continue;
+        }
+        if (blockedNames.count(name) != 0)
+            continue;
+        if (blocked(name)) {
+            blockedNames.insert(name);
+            continue;
+        }
+        taken.insert(key);
+        if (suffix == prefix)
+            ++prefix;
+        return name;
+    }
 }
 
 }  // namespace Cli

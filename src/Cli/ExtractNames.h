@@ -12,17 +12,40 @@
 #pragma once
 
 #include <functional>
-#include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace Cli {
 
 std::string safeFileStem(const std::string& textureName);
 
-// Chooses "<stem>.png" or the first free numbered variant. `taken` holds the case-folded names chosen
-// so far and receives this one; `blocked` tells whether a file name is occupied by something that
-// must not be replaced.
-std::string chooseFileName(const std::string& stem, std::set<std::string>& taken,
-                           const std::function<bool(const std::string&)>& blocked);
+// Chooses the names of one run: "<stem>.png" or the first free numbered variant. `blocked` tells
+// whether a file name is occupied by something that must not be replaced; it is asked at most once
+// per name tried. A stem's search starts past every suffix known to be unavailable, so a run costs
+// time in proportion to its textures (and the blocking entries met), whatever their names.
+class FileNames {
+public:
+    explicit FileNames(std::function<bool(const std::string&)> blocked) : blocked(std::move(blocked)) {}
+
+    // A name chosen once is never chosen again, so when its file cannot be placed after all
+    // (another process put something there first), choosing again for the stem gives the next one.
+    std::string choose(const std::string& stem);
+    // Candidates considered so far, in all choices: the measure of the run's work.
+    std::size_t candidatesTried() const { return tried; }
+
+private:
+    static std::string candidate(const std::string& stem, unsigned suffix);
+
+    std::function<bool(const std::string&)> blocked;
+    std::unordered_set<std::string> taken;  // names chosen so far, case-folded
+    // Case-folded stem -> every suffix below it is taken (the same for each spelling of the stem).
+    std::unordered_map<std::string, unsigned> takenBelow;
+    // Exact stem -> every suffix below it is taken or blocked for this spelling. Both only grow: a
+    // name once taken stays taken, and a blocking entry is not the run's to remove.
+    std::unordered_map<std::string, unsigned> unavailableBelow;
+    std::unordered_set<std::string> blockedNames;  // exact names found blocked, asked only once
+    std::size_t tried = 0;
+};
 
 }  // namespace Cli

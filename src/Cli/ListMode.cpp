@@ -5,8 +5,7 @@
 
 #include "Cli/Modes.h"
 #include "Cli/Report.h"
-#include "TXD/ArchiveLayout.h"
-#include "TXD/TXDArchive.h"
+#include "TXD/ArchiveIndex.h"
 
 namespace Cli {
 namespace {
@@ -27,29 +26,29 @@ std::string shown(const std::string& name) {
     return out;
 }
 
+constexpr char kHeader[] = "index\tname\tmask\tformat\twidth\theight\tlevels\talpha\tbytes\n";
+
 // The --format value that makes a record of this kind.
-const char* formatName(const TXD::TextureRecord& record) {
+const char* formatName(const TXD::RecordInfo& record) {
     if (record.depth == 16)
         return record.compression == 1 ? "dxt1" : "dxt3";
     return record.depth == 8 ? "8" : "32";
 }
 
-// Bytes of pixel data the file holds for the record: every level's blocks, the pixels, or the
-// palette and the indices; the size fields are not counted.
-std::uint64_t dataBytes(const TXD::TextureRecord& record) {
-    const std::uint64_t pixels = std::uint64_t(record.width) * std::uint64_t(record.height);
-    if (record.depth == 8)
-        return TXD::Layout::kPaletteBytes + pixels;
-    if (record.depth != 16)
-        return pixels * TXD::Layout::uncompressedPixelBytes(record.rasterFormat);
-    std::uint64_t total = 0;
-    for (std::uint32_t level = 0; level < record.mipLevels; ++level)
-        total += TXD::Layout::compressedLevelBytes(record.width, record.height, record.compression, level);
-    return total;
+// One line per record, as the walk hands them out; the header line comes first, once the whole
+// dictionary is known to be valid (a refused file prints nothing on standard output).
+void printRecord(std::uint32_t index, const TXD::RecordInfo& record) {
+    if (index == 0)
+        std::fputs(kHeader, stdout);
+    std::printf("%u\t%s\t%s\t%s\t%d\t%d\t%u\t%s\t%" PRIu64 "\n", index, shown(record.name).c_str(),
+                shown(record.maskName).c_str(), formatName(record), record.width, record.height,
+                record.mipLevels, record.alpha ? "yes" : "no", record.dataBytes);
 }
 
 }  // namespace
 
+// The listing reads the records' headers and no pixels (a DXT1 record's blocks only where its header
+// leaves its alpha open), so it costs the same for a dictionary of any size.
 int runList(const Arguments& arguments) {
     const std::size_t mark = errorMark();
     ParsedArguments parsed;
@@ -58,17 +57,18 @@ int runList(const Arguments& arguments) {
         return fail(mark, why);
     if (parsed.paths.size() != 1)
         return fail(mark, "--list takes one archive: quillpack --list <archive.txd>");
-    TXD::TXDArchive archive;
-    if (!archive.loadFile(parsed.paths[0]))
-        return fail(mark, "cannot list " + parsed.paths[0]);
-
-    std::printf("index\tname\tmask\tformat\twidth\theight\tlevels\talpha\tbytes\n");
-    for (std::uint32_t index = 0; index < archive.getTextureCount(); ++index) {
-        const TXD::TextureRecord& record = archive.getTexture(index);
-        std::printf("%u\t%s\t%s\t%s\t%d\t%d\t%u\t%s\t%" PRIu64 "\n", index, shown(record.name).c_str(),
-                    shown(record.maskName).c_str(), formatName(record), record.width, record.height,
-                    record.mipLevels, record.hasAlpha ? "yes" : "no", dataBytes(record));
-    }
+    std::uint32_t count = 0;
+    const bool listed = TXD::readIndex(
+        parsed.paths[0], 0,
+        [&](const TXD::RecordInfo& record) {
+            printRecord(count++, record);
+            return true;
+        },
+        why);
+    if (!listed)
+        return fail(mark, "cannot list " + parsed.paths[0] + ": " + why);
+    if (count == 0)
+        std::fputs(kHeader, stdout);
     return kExitSuccess;
 }
 

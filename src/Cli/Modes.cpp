@@ -2,6 +2,7 @@
 
 #include "Cli/Report.h"
 #include "Platform/Process.h"
+#include "Common/Console.h"
 
 namespace Cli {
 namespace {
@@ -38,10 +39,10 @@ std::vector<std::string> modeOptions() {
 
 int runMode(const Arguments& arguments) {
     if (!arguments.empty() && Platform::isSystemHelpSwitch(arguments[0]))
-        return runHelp(Arguments(arguments.begin() + 1, arguments.end()));
+        return finish(runHelp(Arguments(arguments.begin() + 1, arguments.end())));
     for (const Mode& mode : kModes) {
         if (!arguments.empty() && arguments[0] == mode.option)
-            return mode.run(Arguments(arguments.begin() + 1, arguments.end()));
+            return finish(mode.run(Arguments(arguments.begin() + 1, arguments.end())));
     }
     return fail(0, "unknown mode");
 }

@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "TXD/ArchiveStream.h"
-
 namespace Cli {
 namespace {
 
@@ -14,8 +12,10 @@ struct ContextFree {
     void operator()(spng_ctx* context) const { spng_ctx_free(context); }
 };
 
-bool encode(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t>& pixels,
-            std::vector<std::uint8_t>& png, std::string& why) {
+}  // namespace
+
+bool encodePng(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t>& pixels,
+               std::vector<std::uint8_t>& png, std::string& why) {
     std::unique_ptr<spng_ctx, ContextFree> context(spng_ctx_new(SPNG_CTX_ENCODER));
     if (!context) {
         why = "no PNG encoder";
@@ -40,26 +40,6 @@ bool encode(std::uint32_t width, std::uint32_t height, const std::vector<std::ui
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     png.assign(bytes, bytes + length);
     std::free(buffer);
-    return true;
-}
-
-}  // namespace
-
-bool writePng(const std::string& path, std::uint32_t width, std::uint32_t height,
-              const std::vector<std::uint8_t>& pixels, std::string& why) {
-    std::vector<std::uint8_t> png;
-    if (!encode(width, height, pixels, png, why))
-        return false;
-    TXD::ArchiveStream stream;
-    if (!stream.open(path, false)) {
-        why = "cannot open " + path + ": " + stream.reason();
-        return false;
-    }
-    stream.write(png.data(), png.size());
-    if (!stream.commit()) {
-        why = "cannot write " + path + ": " + stream.reason();
-        return false;
-    }
     return true;
 }
 

@@ -1,5 +1,4 @@
-// Writing an RGBA image as a PNG file (libspng), with the same safety as an archive: the file appears
-// whole or not at all.
+// An RGBA image as the bytes of a PNG file (libspng), for the extract mode to write where it must.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +8,7 @@
 namespace Cli {
 
 // `pixels` holds R, G, B, A per pixel, rows from the top. False with the reason when it failed.
-bool writePng(const std::string& path, std::uint32_t width, std::uint32_t height,
-              const std::vector<std::uint8_t>& pixels, std::string& why);
+bool encodePng(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t>& pixels,
+               std::vector<std::uint8_t>& png, std::string& why);
 
 }  // namespace Cli

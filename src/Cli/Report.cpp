@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "Common/Console.h"
 #include "Common/MessageLog.h"
 
 namespace Cli {
@@ -28,7 +29,7 @@ std::vector<std::string> loggedReasons(std::size_t mark, int tag) {
 }
 
 int fail(std::size_t mark, const std::string& reason) {
-    std::fflush(stdout);
+    Console::standardOutputDelivered();
     if (!reason.empty())
         std::fprintf(stderr, "quillpack: %s\n", reason.c_str());
     for (const std::string& line : loggedReasons(mark))
@@ -43,6 +44,13 @@ void printWarnings(std::size_t mark, int tag) {
         if (tag < 0 || log->warningTags()[i] == tag)
             std::fprintf(stderr, "quillpack: warning: %s\n", warnings[i].c_str());
     }
+}
+
+int finish(int status) {
+    // A failure has told its reasons through fail(), which checked standard output already.
+    if (status != kExitSuccess)
+        return status;
+    return Console::standardOutputDelivered() ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace Cli

@@ -20,11 +20,15 @@ std::size_t warningMark();
 // above, only those logged under that MessageLog::Tag.
 std::vector<std::string> loggedReasons(std::size_t mark, int tag = -1);
 
-// Prints "quillpack: <reason>" (when there is one), then the errors logged since `mark`, and returns
-// kExitFailure.
-int fail(std::size_t mark, const std::string& reason);
-
 // Prints the warnings logged since `mark` to standard error; with `tag`, only that tag's.
 void printWarnings(std::size_t mark, int tag = -1);
+
+// Prints "quillpack: <reason>" (when there is one), then the errors logged since `mark` with their
+// causes, and returns kExitFailure. Standard output is flushed first, and its loss reported too.
+int fail(std::size_t mark, const std::string& reason);
+
+// A mode's exit status once its standard output is delivered: a success whose text was lost (a
+// closed pipe, a full device) becomes a failure with the reason on standard error.
+int finish(int status);
 
 }  // namespace Cli

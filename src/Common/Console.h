@@ -11,4 +11,9 @@ void divertToStandardError();
 std::FILE* stream();
 void print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Every mode's last word on standard output: flushes it and says whether all that was written there
+// arrived. A closed pipe, a full device or a closed descriptor is a failure of the run (as in GNU
+// tools); its reason goes to standard error, where it can still be read.
+bool standardOutputDelivered();
+
 }  // namespace Console

@@ -90,3 +90,15 @@ void MessageLog::withdrawInfoLine(std::size_t index) {
     if (index < info.size())
         info.erase(info.begin() + static_cast<std::ptrdiff_t>(index));
 }
+
+void MessageLog::clear() {
+    std::lock_guard<std::mutex> lock(guard);
+    info.clear();
+    warnings.clear();
+    errors.clear();
+    causes.clear();
+    plainErrors.clear();
+    plainWarnings.clear();
+    errorTagList.clear();
+    warningTagList.clear();
+}

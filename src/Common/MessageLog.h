@@ -35,6 +35,9 @@ public:
 
     // Takes back an Info line whose claim no longer holds (a record added, then rolled back).
     void withdrawInfoLine(std::size_t index);
+    // Drops every line kept so far. The log otherwise grows with every operation, so a program that
+    // runs millions of them (a fuzz target) clears it once it has read what it needs.
+    void clear();
 
     const std::vector<std::string>& infoLines() const { return info; }
     const std::vector<std::string>& warningLines() const { return warnings; }

@@ -21,6 +21,11 @@ std::array<Fault, static_cast<std::size_t>(Operation::Count)>& faults() {
     return table;
 }
 
+std::array<std::function<void(const std::string&)>, static_cast<std::size_t>(Moment::Count)>& actions() {
+    static std::array<std::function<void(const std::string&)>, static_cast<std::size_t>(Moment::Count)> table;
+    return table;
+}
+
 }  // namespace
 
 void injectFault(Operation operation, Win32::HRESULT code, int skipCalls, int times) {
@@ -31,6 +36,7 @@ void injectFault(Operation operation, Win32::HRESULT code, int skipCalls, int ti
 void clearFaults() {
     std::lock_guard<std::mutex> lock(guard);
     faults().fill(Fault{});
+    actions().fill(nullptr);
 }
 
 Win32::HRESULT takeFault(Operation operation) {
@@ -44,6 +50,16 @@ Win32::HRESULT takeFault(Operation operation) {
     }
     --fault.remaining;
     return fault.code;
+}
+
+void onMoment(Moment moment, std::function<void(const std::string&)> action) {
+    actions()[static_cast<std::size_t>(moment)] = std::move(action);
+}
+
+void reach(Moment moment, const std::string& detail) {
+    const auto& action = actions()[static_cast<std::size_t>(moment)];
+    if (action)
+        action(detail);
 }
 
 }  // namespace FaultSeam

@@ -1,7 +1,11 @@
 // A seam for tests, never reachable from the command line: make a chosen operation fail with a
-// chosen result code, so a test can walk every failure path. It sits at the bottom so that every
-// layer, the operating-system stand-ins included, can ask it.
+// chosen result code, so a test can walk every failure path, or act at a chosen moment as a rival
+// process could. It sits at the bottom so that every layer, the operating-system stand-ins included,
+// can ask it.
 #pragma once
+
+#include <functional>
+#include <string>
 
 #include "Platform/Win32.h"
 
@@ -37,5 +41,16 @@ void clearFaults();
 
 // Asked by each operation on entry: a failure code when a fault is due, else 0.
 Win32::HRESULT takeFault(Operation operation);
+
+// Moments at which another process may act and the code must still do the right thing.
+enum class Moment {
+    BeforePlacing,  // an output folder's file is written and synced, not yet given its name
+    Count
+};
+
+// `action` runs each time the moment comes, with what it concerns (the name about to be taken);
+// an empty action removes it. clearFaults() removes every action too.
+void onMoment(Moment moment, std::function<void(const std::string&)> action);
+void reach(Moment moment, const std::string& detail);
 
 }  // namespace FaultSeam

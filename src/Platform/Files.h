@@ -31,12 +31,17 @@ public:
     InputFile& operator=(const InputFile&) = delete;
 
     bool open(const std::string& path);
+    void close();
     std::uint64_t size() const { return length; }
     // Up to `count` bytes; 0 at the end; -1 on failure.
     std::int64_t read(void* into, std::size_t count);
     // Up to `count` bytes from `offset`; 0 at the end; -1 on failure. Where read() would go on from
     // afterwards differs between systems: a file is read one way or the other.
     std::int64_t readAt(std::uint64_t offset, void* into, std::size_t count);
+    // The first offset at or after `offset` that may hold data rather than a hole of a sparse file
+    // (a hole reads as zeros, and need not be read); size() when only a hole follows. Where the
+    // system cannot tell, `offset` itself.
+    std::uint64_t dataFrom(std::uint64_t offset);
     const std::string& reason() const { return why; }
 
 private:

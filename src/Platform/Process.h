@@ -33,6 +33,11 @@ bool isSystemHelpSwitch(const std::string& argument);
 // start threads at all (WebAssembly without shared memory, where starting one would abort).
 unsigned workerThreads();
 
+// A standard stream the process was started without (a closed descriptor, as `quillpack ... >&-`
+// gives) is taken by a descriptor that refuses it: writing to standard output then fails as it
+// should, rather than landing in whichever file is opened next and takes the free number.
+void holdClosedStandardStreams();
+
 // Standard output and standard error carry the same bytes on every system: on Windows they leave the
 // C runtime's text mode, which would write each "\n" as "\r\n" (a console shows a bare "\n" as a
 // new line all the same).

@@ -27,7 +27,7 @@ void logError(const char* function, int line, const char* format, const char* te
 constexpr std::size_t kBandBytes = std::size_t{8} << 20;
 
 UINT bandRows(UINT width, UINT height) {
-    std::size_t rows = kBandBytes / (std::size_t{width} * 4) / 4 * 4;
+    std::size_t rows = width == 0 ? height : kBandBytes / (std::size_t{width} * 4) / 4 * 4;
     if (rows < 4)
         rows = 4;
     return rows < height ? static_cast<UINT>(rows) : height;
@@ -198,11 +198,18 @@ bool TXDArchive::addAlphaChannelFromTexture(Device*& device, TextureRecord& reco
     MessageLog::getInstance()->logMessage(MessageLog::Info, "--- JUST GOT CALLED -- ", kFile, kFromTexture,
                                           1212);
 
-    // Sizes come from the record; a negative one (a corrupt record) makes no working texture. The
-    // working textures hold one band of rows each, not the whole image: the merge runs band by band,
-    // so it costs a few megabytes beside the two images whatever their size.
-    UINT workingWidth = static_cast<UINT>(width < 0 ? 0 : width);
-    UINT workingHeight = static_cast<UINT>(height < 0 ? 0 : height);
+    // An image without pixels (a side of 0 or less, as a corrupt record may state) has nothing to
+    // merge: the call ends as a merge of no rows does, leaving the texture as it was.
+    if (width <= 0 || height <= 0)
+        return true;
+    if (!record.texture || !alphaTexture) {
+        logError(kFromTexture, 1220, "Unable to complete the add alpha channel, a texture is missing");
+        return false;
+    }
+    // The working textures hold one band of rows each, not the whole image: the merge runs band by
+    // band, so it costs a few megabytes beside the two images whatever their size.
+    UINT workingWidth = static_cast<UINT>(width);
+    UINT workingHeight = static_cast<UINT>(height);
     UINT rows = bandRows(workingWidth, workingHeight);
 
     Texture* alphaValues = nullptr;

@@ -120,15 +120,16 @@ inline std::uint32_t uncompressedPixelBytes(std::uint32_t rasterFormat) {
 }
 
 // The word at 76 and the byte at 87 of a platform 9 header: derived from the record, never stored in
-// it, so a reader must find exactly these values for the record to be written back unchanged.
+// it, so a reader must find exactly these values for the record to be written back unchanged. A DXT1
+// record states its alpha (`hasAlpha`) in the flags; the other kinds' flags follow from the raster.
 struct FormatWord {
     std::uint32_t code;
     std::uint8_t flags;
 };
 
-inline FormatWord platform9Format(std::uint8_t compression, std::uint32_t rasterFormat) {
+inline FormatWord platform9Format(std::uint8_t compression, std::uint32_t rasterFormat, bool hasAlpha) {
     if (compression == 1)
-        return {kFourCCDxt1, kFlagCompressed};
+        return {kFourCCDxt1, static_cast<std::uint8_t>(kFlagCompressed | (hasAlpha ? kFlagAlpha : 0))};
     if (compression != 0)
         return {kFourCCDxt3, kFlagCompressed | kFlagAlpha};
     std::uint32_t code = 0;  // no record this tool makes gets 0

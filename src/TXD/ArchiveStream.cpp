@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "ImageService/Direct3D/TestSeams.h"
+#include "TXD/ArchiveLayout.h"
 
 namespace TXD {
 namespace {
@@ -33,7 +34,7 @@ bool ArchiveStream::faultDue() {
     return false;
 }
 
-bool ArchiveStream::open(const std::string& path, bool keepExisting) {
+bool ArchiveStream::open(const std::string& path) {
     abandon();
     failed = false;
     why.clear();
@@ -52,34 +53,57 @@ bool ArchiveStream::open(const std::string& path, bool keepExisting) {
             fail(device.reason());
             return false;
         }
-    } else if (!replacement.create(target.file)) {
-        fail(replacement.reason());
-        return false;
+    } else {
+        // Opened before the temporary exists, and held: the bytes kept are the old file's, whatever
+        // happens to the path meanwhile. A file that cannot be read fails the save only where its
+        // bytes are to be kept.
+        readable = target.kind == Platform::PathKind::RegularFile && existing.open(target.file);
+        unreadable = target.kind == Platform::PathKind::RegularFile && !readable ? existing.reason() : "";
+        if (!replacement.create(target.file)) {
+            fail(replacement.reason());
+            return false;
+        }
     }
     opened = true;
-    if (!direct && keepExisting && target.kind == Platform::PathKind::RegularFile && !copyFrom(target.file)) {
-        abandon();
-        return false;
-    }
     return true;
 }
 
-bool ArchiveStream::copyFrom(const std::string& source) {
-    Platform::InputFile in;
-    if (!in.open(source)) {
-        fail(in.reason());
-        return false;
-    }
-    std::vector<char> chunk(1 << 16);
-    for (;;) {
-        std::int64_t got = in.read(chunk.data(), chunk.size());
-        if (got < 0)
-            fail(in.reason());
-        if (got <= 0)
-            break;
+bool ArchiveStream::existingReadable() {
+    if (!unreadable.empty())
+        fail(unreadable);
+    return unreadable.empty();
+}
+
+std::uint64_t ArchiveStream::existingDictionaryEnd(std::uint64_t at) {
+    if (!existingReadable() || !readable)
+        return at;
+    std::uint8_t header[Layout::kChunkHeaderBytes];
+    const std::uint64_t size = existing.size();
+    if (size < at || size - at < sizeof header ||
+        existing.readAt(at, header, sizeof header) != sizeof header ||
+        Layout::getU32(header + Layout::kChunkType.offset) != Layout::kChunkTextureDictionary)
+        return at;
+    const std::uint64_t stated = Layout::getU32(header + Layout::kChunkSize.offset);
+    return stated <= size - at - sizeof header ? at + sizeof header + stated : at;
+}
+
+void ArchiveStream::copyExisting(std::uint64_t from, std::uint64_t count) {
+    const std::uint64_t size = existing.size();
+    if (count == 0 || !existingReadable() || !readable || from >= size)
+        return;
+    count = std::min(count, size - from);
+    std::vector<char> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(count, 1 << 16)));
+    while (count > 0 && good()) {
+        const std::int64_t got = existing.readAt(
+            from, chunk.data(), static_cast<std::size_t>(std::min<std::uint64_t>(count, chunk.size())));
+        if (got <= 0) {
+            fail(got < 0 ? existing.reason() : "the file being replaced ended early");
+            return;
+        }
         write(chunk.data(), static_cast<std::size_t>(got));
+        from += static_cast<std::uint64_t>(got);
+        count -= static_cast<std::uint64_t>(got);
     }
-    return good();
 }
 
 void ArchiveStream::write(const void* bytes, std::size_t count) {
@@ -111,6 +135,8 @@ void ArchiveStream::seek(std::int64_t to) {
 bool ArchiveStream::commit() {
     if (!opened)
         return false;
+    // Every kept byte is copied by now; Windows renames nothing over a file that is still open.
+    closeExisting();
     if (direct) {
         if (good() && !faultDue() && !device.write(memory.data(), memory.size()))
             fail(device.reason());
@@ -130,7 +156,14 @@ bool ArchiveStream::commit() {
     return true;
 }
 
+void ArchiveStream::closeExisting() {
+    existing.close();
+    readable = false;
+    unreadable.clear();
+}
+
 void ArchiveStream::abandon() {
+    closeExisting();
     memory.clear();
     memory.shrink_to_fit();
     replacement.abandon();

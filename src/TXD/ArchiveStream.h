@@ -1,6 +1,8 @@
 // The file output of one save. A regular file (or a missing one) is never written in place: the
 // archive goes into a temporary file beside it, which commit() syncs and puts in the path's place in
-// one step, so a failed save leaves the old file byte for byte. A character device, a pipe or a socket
+// one step, so a failed save leaves the old file byte for byte. The bytes of the file being replaced
+// that the save keeps (around a dictionary inside a larger file) are copied from the file as it was
+// opened, so no change made to it meanwhile can tear the copy. A character device, a pipe or a socket
 // at the path is written directly, in one sequential pass, and never replaced; anything else is
 // refused. The stream keeps the first error and ignores every later operation, so the writers can run
 // straight through and ask once at the end.
@@ -22,10 +24,16 @@ public:
     ArchiveStream(const ArchiveStream&) = delete;
     ArchiveStream& operator=(const ArchiveStream&) = delete;
 
-    // Prepares output for `path`. With `keepExisting` the output starts as a copy of the file's
-    // current bytes, so that a write at an offset leaves the rest of the file as it was. False when
-    // no output could be set up; nothing at the path was touched then.
-    bool open(const std::string& path, bool keepExisting);
+    // Prepares output for `path`; the new file holds what is written and nothing else, unless parts of
+    // the current file are copied in (copyExisting). False when no output could be set up; nothing at
+    // the path was touched then.
+    bool open(const std::string& path);
+
+    // Where the dictionary that stands at `position` in the current file ends: a dictionary chunk
+    // header there whose stated size the file holds. `position` itself when none stands there.
+    std::uint64_t existingDictionaryEnd(std::uint64_t position);
+    // Writes the current file's bytes [from, from + count), as far as it has them, at the position.
+    void copyExisting(std::uint64_t from, std::uint64_t count);
 
     void write(const void* bytes, std::size_t count);
     void seek(std::int64_t position);
@@ -43,8 +51,13 @@ public:
 private:
     void fail(const std::string& reason);
     bool faultDue();
-    bool copyFrom(const std::string& source);
+    // False, failing the stream, when the file being replaced exists but could not be read.
+    bool existingReadable();
+    void closeExisting();
 
+    Platform::InputFile existing;  // the file being replaced, when it is a readable regular file
+    bool readable = false;
+    std::string unreadable;  // why the file being replaced could not be read, when it could not
     Platform::ReplacingFile replacement;
     Platform::DirectFile device;
     bool direct = false;

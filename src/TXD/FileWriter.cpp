@@ -10,6 +10,7 @@
 #include "Common/MessageLog.h"
 #include "ImageService/Direct3D/Format.h"
 #include "Platform/FailureReason.h"
+#include "Platform/Files.h"
 #include "TXD/ArchiveLayout.h"
 #include "TXD/ArchiveStream.h"
 #include "TXD/TXDArchive.h"
@@ -86,7 +87,7 @@ void TXDArchive::writeTextureStruct(ArchiveStream& stream, const std::int32_t& t
 
     // Platform 8 keeps the alpha flag and the raw compression where platform 9 names the pixel format.
     const Layout::FormatWord format =
-        platform9 ? Layout::platform9Format(record.compression, record.rasterFormat)
+        platform9 ? Layout::platform9Format(record.compression, record.rasterFormat, record.hasAlpha != 0)
                   : Layout::FormatWord{record.hasAlpha != 0 ? 1u : 0u, record.compression};
     Layout::putU32(header + Layout::kFormatCode.offset, format.code);
     Layout::putU8(header + Layout::kFlags.offset, format.flags);
@@ -166,11 +167,19 @@ bool TXDArchive::saveFile(std::string path, std::int32_t startPosition) {
 
     FailureReason::clear();
     ArchiveStream stream;
-    if (!stream.open(path, startPosition > 0)) {
+    if (!stream.open(path)) {
         FailureReason::note("%s", stream.reason().c_str());
         log->logMessage(MessageLog::Error, "Save canceled, stream not open: %s", kSourceFile, kSaveFunction,
                         159, path.c_str());
         return false;
+    }
+    // Inside a larger file (a position past 0, or the place the archive was loaded from) the save
+    // replaces the dictionary there and keeps every other byte; anywhere else it writes the file anew.
+    const std::uint64_t position = startPosition < 0 ? 0 : static_cast<std::uint64_t>(startPosition);
+    std::uint64_t keptFrom = std::numeric_limits<std::uint64_t>::max();  // nothing after the dictionary
+    if (startPosition > 0 || Platform::sameFile(path, filePath)) {
+        stream.copyExisting(0, position);
+        keptFrom = stream.existingDictionaryEnd(position);
     }
     stream.seek(startPosition);
 
@@ -222,6 +231,7 @@ bool TXDArchive::saveFile(std::string path, std::int32_t startPosition) {
     }
     writeChunkHeader(stream, Layout::kChunkExtension, version, 0);
     dictionarySize += Layout::kChunkHeaderBytes;
+    const std::int64_t dictionaryEnd = stream.tell();
 
     if (!fits || dictionarySize > std::numeric_limits<std::uint32_t>::max()) {
         stream.abandon();
@@ -231,6 +241,8 @@ bool TXDArchive::saveFile(std::string path, std::int32_t startPosition) {
     }
     stream.seek(dictionarySizeField);
     writeU32(stream, static_cast<std::uint32_t>(dictionarySize));
+    stream.seek(dictionaryEnd);
+    stream.copyExisting(keptFrom, std::numeric_limits<std::uint64_t>::max());
 
     if (!stream.commit()) {
         FailureReason::note("%s", stream.reason().c_str());

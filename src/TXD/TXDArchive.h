@@ -58,7 +58,8 @@ public:
     TXDArchive& operator=(const TXDArchive&) = delete;
 
     std::uint32_t getTextureCount() const { return static_cast<std::uint32_t>(textures.size()); }
-    TextureRecord& getTexture(std::uint32_t index) { return textures[index]; }
+    // Throws std::out_of_range for an index past the last record.
+    TextureRecord& getTexture(std::uint32_t index) { return textures.at(index); }
     void appendTexture(const TextureRecord& record) { textures.push_back(record); }
 
     // Index of the first record whose name matches `name` as the name hash sees it (letters in either
@@ -76,9 +77,14 @@ public:
                     bool mipMaps, std::string alphaPath, std::string alphaName, const AddOptions& options);
     bool surfaceCopy(Texture*& source, Texture*& destination);
     bool addAlphaChannelFromFile(std::int32_t textureIndex, Device*& device, std::string alphaPath);
+    // Level 0 of `alphaTexture` gives its alpha to the record's texture over width x height pixels. A
+    // side of 0 or less has no pixels to merge: the call returns true and changes nothing. Sides the
+    // two textures do not both have, or a missing texture, give false.
     bool addAlphaChannelFromTexture(Device*& device, TextureRecord& record, Texture*& alphaTexture,
                                     std::int32_t& width, std::int32_t& height);
     bool generateMipMaps(const std::int32_t& textureIndex, Device*& device);
+    // The 256 colours of level 0 (exact, in order of first appearance) and one index per pixel. An
+    // index outside the list logs an error and fills nothing.
     void generatePalette(std::uint32_t* palette, const std::int32_t& textureIndex, std::uint8_t* indices);
     bool saveFile(std::string path, std::int32_t startPosition);
     // Replaces the records, version and saved place with the dictionary at `position` in the file. On

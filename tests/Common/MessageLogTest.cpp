@@ -74,4 +74,19 @@ TEST(MessageLog, AnErrorTakesTheFirstCauseNotedBeforeIt) {
     EXPECT_EQ(log->errorCauses()[start + 1], "");
 }
 
+// A program that runs millions of operations clears what it has read; the log starts again from there
+// with every level and cause in step.
+TEST(MessageLog, ClearDropsEveryLineAndCause) {
+    MessageLog* log = MessageLog::getInstance();
+    log->logMessage(MessageLog::Error, "before", "a", "F", 1);
+    log->logMessage(MessageLog::Info, "before", "a", "F", 2);
+    log->clear();
+    EXPECT_TRUE(log->infoLines().empty() && log->warningLines().empty() && log->errorLines().empty() &&
+                log->errorCauses().empty());
+    FailureReason::note("cause");
+    log->logMessage(MessageLog::Error, "after", "a", "F", 3);
+    EXPECT_EQ(log->errorLines(), std::vector<std::string>{"F(3) - after"});
+    EXPECT_EQ(log->errorCauses(), std::vector<std::string>{"cause"});
+}
+
 }  // namespace

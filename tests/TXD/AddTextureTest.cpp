@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <squish.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 
 #include "TXD/TXDArchive.h"
 #include "support/LogCapture.h"
+#include "support/Sanitizers.h"
 #include "support/TempFolder.h"
 #include "support/Textures.h"
 
@@ -85,8 +87,17 @@ TEST_F(ArchiveTest, AlphaMergeTakesOnlyTheAlphaByte) {
 
 // Wide enough for the merge to run in several bands of rows: colour is still compressed once, from
 // the exact pixels, so the blocks and the mip chain match those of the merged image packed directly.
+// Two bands of 8 MB each at least: 8192 x 512 pixels. Under the sanitizers the colour is one per 4x4
+// block, which the encoder settles at once; the bands, the merge and the exact pixels are the same.
 TEST_F(ArchiveTest, BandByBandAlphaMergeEqualsPackingTheMergedImage) {
-    Rgba colour = Rgba::pattern(8192, 512), alpha = Rgba::pattern(8192, 512, true), merged = colour;
+    Rgba colour = Rgba::pattern(8192, 512), alpha = Rgba::pattern(8192, 512, true);
+    if (kUnderSanitizers) {
+        for (std::uint32_t y = 0; y < colour.height; ++y) {
+            for (std::uint32_t x = 0; x < colour.width; ++x)
+                std::copy_n(colour.at(x & ~3u, y & ~3u), 3, colour.at(x, y));
+        }
+    }
+    Rgba merged = colour;
     for (std::size_t i = 3; i < merged.pixels.size(); i += 4)
         merged.pixels[i] = alpha.pixels[i];
     writeTga(folder / "colour.tga", colour);  // TGA: quick to write at this size

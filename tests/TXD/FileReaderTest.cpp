@@ -8,10 +8,12 @@
 #include <string>
 #include <tuple>
 
+#include "TXD/ArchiveIndex.h"
 #include "TXD/TXDArchive.h"
 #include "support/ArchiveReader.h"
 #include "support/LogCapture.h"
 #include "support/Records.h"
+#include "support/SparseArchives.h"
 #include "support/TempFolder.h"
 
 namespace {
@@ -196,6 +198,12 @@ TEST_F(FileReaderTest, HostileArchivesAreRefusedWithTheirReason) {
         ASSERT_EQ(log.errors().size(), 1u);
         EXPECT_NE(log.errors()[0].find(c.reason), std::string::npos) << log.errors()[0];
         EXPECT_NE(log.errors()[0].find("TXD::TXDArchive::loadFile("), std::string::npos);
+        // The listing refuses the same files for the same reasons, and hands out no record first.
+        std::vector<TXD::RecordInfo> listed;
+        std::string why;
+        EXPECT_FALSE(TXD::readIndex(path, 0, listed, why));
+        EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+        EXPECT_TRUE(listed.empty());
         archive.textures.front().texture->Release();
         archive.textures.clear();
     }
@@ -206,8 +214,11 @@ TEST_F(FileReaderTest, EveryTruncationAndUnreadablePlaceIsRefused) {
     fillEveryKind(made);
     const std::string valid = saved(made);
     prepareArchive();
+    std::vector<TXD::RecordInfo> listed;
+    std::string why;
     for (std::size_t length = 0; length < valid.size(); ++length) {
         ASSERT_FALSE(load(valid.substr(0, length))) << length;
+        ASSERT_FALSE(TXD::readIndex(path, 0, listed, why)) << length;
         // The same cut with the sizes patched to agree is still caught by the content.
         if (length >= 12) {
             std::string patched = valid.substr(0, length);
@@ -245,7 +256,11 @@ TEST_F(FileReaderTest, DamagedBytesAreRefusedOrKept) {
         for (int flip : {0x01, 0xFF}) {
             std::string bytes = valid;
             bytes[at] = char(bytes[at] ^ flip);
-            if (!load(bytes))
+            std::vector<TXD::RecordInfo> listed;
+            std::string why;
+            const bool loaded = load(bytes);
+            ASSERT_EQ(TXD::readIndex(path, 0, listed, why), loaded) << "byte " << at << ": " << why;
+            if (!loaded)
                 continue;
             ++accepted;
             const std::string again = saved(archive);
@@ -271,6 +286,162 @@ TEST_F(FileReaderTest, RecordsAreFoundByFoldedNameReplacedAndRemovedInOrder) {
               std::make_tuple(0, 1, -1));
     EXPECT_FALSE(archive.removeTexture(2));
     EXPECT_FALSE(archive.replaceTexture(-1, TXD::TextureRecord{}));
+}
+
+// The index gives what a load reads, from the headers: each record's values and where each level's
+// bytes lie, in both layouts and at any position.
+TEST_F(FileReaderTest, IndexGivesTheRecordsAndWhereTheirBytesLie) {
+    for (const std::uint32_t version :
+         {TXD::TXDArchive::kPlatform9Version, TXD::TXDArchive::kDefaultVersion}) {
+        SCOPED_TRACE(testing::Message() << std::hex << version);
+        TXD::TXDArchive made;
+        made.version = version;
+        fillEveryKind(made);
+        const std::string file = saved(made, 33);
+        ASSERT_TRUE(load(file, 33));
+        std::vector<TXD::RecordInfo> listed;
+        std::string why;
+        ASSERT_TRUE(TXD::readIndex(path, 33, listed, why)) << why;
+        ASSERT_EQ(listed.size(), archive.getTextureCount());
+        for (std::size_t i = 0; i < listed.size(); ++i) {
+            const TXD::RecordInfo& info = listed[i];
+            const TXD::TextureRecord& record = archive.getTexture(std::uint32_t(i));
+            SCOPED_TRACE(record.name);
+            EXPECT_EQ(
+                std::tie(info.name, info.maskName, info.rasterFormat, info.depth, info.compression,
+                         info.width, info.height, info.mipLevels, info.hasAlpha, info.filterFlags),
+                std::tie(record.name, record.maskName, record.rasterFormat, record.depth, record.compression,
+                         record.width, record.height, record.mipLevels, record.hasAlpha, record.filterFlags));
+            std::uint64_t total = info.depth == 8 ? 1024 : 0;
+            for (std::size_t level = 0; level < info.levelOffsets.size(); ++level) {
+                const std::string stored =
+                    file.substr(info.levelOffsets[level], record.texture->levelSize(level));
+                if (info.depth == 16 || info.depth == 32) {
+                    const std::vector<std::uint8_t> bytes = bytesOf(record.texture, unsigned(level));
+                    EXPECT_EQ(stored, std::string(bytes.begin(), bytes.end())) << level;
+                }
+                total += info.depth == 8 ? std::uint64_t(info.width) * info.height
+                                         : record.texture->levelSize(unsigned(level));
+            }
+            EXPECT_EQ(info.dataBytes, total);
+            EXPECT_EQ(info.levelOffsets.size(), info.depth == 16 ? info.mipLevels : 1u);
+            if (info.depth == 8) {
+                EXPECT_EQ(info.paletteOffset + 1024 + 4, info.levelOffsets[0]);
+            }
+        }
+    }
+}
+
+// The alpha a listing shows is that of the stored pixels: the raster format's, DXT3's, a DXT1 header's
+// (platform 9's flags bit, platform 8's alpha word), or a transparent texel in any level of DXT1 blocks.
+TEST_F(FileReaderTest, IndexFindsAlphaInHeadersAndInTheBlocks) {
+    auto transparentAt = [](TXD::TextureRecord record, unsigned level, std::size_t block) {
+        for (unsigned l = 0; l < record.texture->GetLevelCount(); ++l) {
+            std::uint8_t* bytes = record.texture->levelBytes(l);
+            for (std::size_t b = 0; b < record.texture->levelSize(l) / 8; ++b)  // opaque: colour 0 > colour 1
+                std::copy_n("\xFF\xFF\x00\x00\xFF\xFF\xFF\xFF", 8, bytes + b * 8);
+        }
+        // Three-colour mode (colour 0 <= colour 1), index 3 at one texel only.
+        std::copy_n("\x10\x00\x20\x00\x00\x00\x30\x00", 8, record.texture->levelBytes(level) + block * 8);
+        return record;
+    };
+    struct Case {
+        const char* name;
+        TXD::TextureRecord record;
+        bool alpha;
+    };
+    TXD::TextureRecord flagged = dxtRecord("flagged", 8, 8, 1);
+    flagged.hasAlpha = 1;
+    TXD::TextureRecord plain = dxtRecord("plain", 8, 8, 1);
+    for (std::size_t b = 0; b < 4; ++b)  // four-colour mode, index 3 everywhere: opaque all the same
+        std::copy_n("\xFF\xFF\x00\x00\xFF\xFF\xFF\xFF", 8, plain.texture->levelBytes(0) + b * 8);
+    TXD::TextureRecord threeColourNoIndex3 = dxtRecord("three", 4, 4, 1);
+    std::copy_n("\x10\x00\x20\x00\x55\x55\x55\x55", 8, threeColourNoIndex3.texture->levelBytes(0));
+    const Case cases[] = {
+        {"opaque blocks", plain, false},
+        {"three colours, no index 3", threeColourNoIndex3, false},
+        {"transparent texel in level 0", transparentAt(dxtRecord("t0", 64, 64, 1, 3), 0, 255), true},
+        {"transparent texel in the last level", transparentAt(dxtRecord("t2", 64, 64, 1, 7), 6, 0), true},
+        {"DXT1 header alpha", flagged, true},
+        {"1555 raster",
+         [&] {
+             auto r = dxtRecord("r1555", 4, 4, 1);
+             r.rasterFormat = 0x100;
+             return r;
+         }(),
+         true},
+        {"DXT3", dxtRecord("dxt3", 4, 4, 3), true},
+        {"8888", makeRecord("argb", D3DFMT_A8R8G8B8, 0x500, 32, 4, 2), true},
+        {"888", makeRecord("xrgb", D3DFMT_X8R8G8B8, 0x600, 32, 4, 2), false},
+        {"palette 8888", makeRecord("pal", D3DFMT_A8R8G8B8, 0x2500, 8, 4, 2), true},
+        {"palette 888", makeRecord("pal-opaque", D3DFMT_A8R8G8B8, 0x2600, 8, 2, 2), false},
+    };
+    for (const std::uint32_t version :
+         {TXD::TXDArchive::kPlatform9Version, TXD::TXDArchive::kDefaultVersion}) {
+        TXD::TXDArchive made;
+        made.version = version;
+        for (const Case& c : cases)
+            made.appendTexture(c.record);
+        std::filesystem::remove(path);
+        writeFile(path, saved(made));
+        std::vector<TXD::RecordInfo> listed;
+        std::string why;
+        ASSERT_TRUE(TXD::readIndex(path, 0, listed, why)) << why;
+        ASSERT_EQ(listed.size(), std::size(cases));
+        for (std::size_t i = 0; i < listed.size(); ++i)
+            EXPECT_EQ(listed[i].alpha, cases[i].alpha)
+                << cases[i].name << " in version " << std::hex << version;
+        made.textures.clear();  // the cases own the textures
+    }
+    for (const Case& c : cases)
+        c.record.texture->Release();
+}
+
+// A platform 9 DXT1 record states its alpha in the flags byte (9 with alpha, 8 without); the reader
+// takes it from there, so either file saves back to itself.
+TEST_F(FileReaderTest, Platform9Dxt1KeepsItsAlphaFlag) {
+    for (const int alpha : {0, 1}) {
+        TXD::TXDArchive made;
+        made.version = TXD::TXDArchive::kPlatform9Version;
+        TXD::TextureRecord record = dxtRecord("leaf", 8, 8, 1);
+        record.hasAlpha = alpha;
+        made.appendTexture(record);
+        const std::string file = saved(made);
+        ArchiveReader::Archive parsed;
+        ASSERT_EQ(ArchiveReader::parse(ArchiveReader::Bytes(file.begin(), file.end()), 0, parsed), "");
+        EXPECT_EQ(parsed.textures.at(0).flags, 8 + alpha);
+        ASSERT_TRUE(load(file));
+        EXPECT_EQ(archive.getTexture(0).hasAlpha, alpha);
+        EXPECT_EQ(saved(archive), file);
+        for (const int flags : {0, 1, 10, 0x88}) {
+            std::string spoiled = file;
+            spoiled[parsed.textures[0].headerOffset + 87] = char(flags);
+            EXPECT_FALSE(load(spoiled)) << flags;
+        }
+    }
+}
+
+// A file as large as the dictionary its header claims, all of it a hole, costs its headers: refused at
+// the first chunk that is not where it must be, or listed without reading the holes.
+TEST_F(FileReaderTest, SparseGiantsCostTheirHeadersOnly) {
+    SparseArchives::writeClaimOnly(path, 3ull << 30);
+    prepareArchive();
+    LogCapture log;
+    EXPECT_FALSE(archive.loadFile(path));
+    expectUnchanged();
+    EXPECT_NE(log.errors().at(0).find("chunk at offset 12 has type 0x0 where 0x1 belongs"),
+              std::string::npos);
+    std::vector<TXD::RecordInfo> listed;
+    std::string why;
+    EXPECT_FALSE(TXD::readIndex(path, 0, listed, why));
+
+    // Sixteen DXT1 records of 16384 x 16384 with their whole chains, 2.9 GB of holes: listed.
+    const std::uint64_t data = SparseArchives::writeDxt1Holes(path, 16, 16384);
+    ASSERT_GT(std::filesystem::file_size(path), 16 * data);
+    ASSERT_TRUE(TXD::readIndex(path, 0, listed, why)) << why;
+    ASSERT_EQ(listed.size(), 16u);
+    EXPECT_EQ(std::make_tuple(listed[15].name, listed[15].mipLevels, listed[15].dataBytes, listed[15].alpha),
+              std::make_tuple(std::string("giant15"), std::uint8_t{15}, data, false));
 }
 
 }  // namespace

@@ -260,22 +260,64 @@ TEST_F(FileWriterSafetyTest, LockFailureLeavesThePreviousFileAndNoLock) {
     EXPECT_TRUE(archive.saveFile(path, 0));
 }
 
-TEST_F(FileWriterSafetyTest, OffsetInsideAnExistingFileKeepsTheRest) {
-    const std::string before = pattern(20000);
-    writeFile(path, before);
-    ArchiveReader::Archive parsed = saveAndParse(1000);
-    EXPECT_EQ(archive.streamPosition, 1000);
-    const std::string after = readFile(path);
-    ASSERT_EQ(after.size(), before.size());
-    EXPECT_EQ(after.substr(0, 1000), before.substr(0, 1000));
-    EXPECT_EQ(after.substr(parsed.end), before.substr(parsed.end));
+// A dictionary inside a larger file: a save at a position past 0, or back to where the archive was
+// loaded from, replaces the dictionary that stands there and keeps every other byte, those after it
+// moved to follow the new one; where no dictionary stands, the new one is put in and nothing is lost.
+// A save of another archive at position 0 writes the file anew.
+TEST_F(FileWriterSafetyTest, DictionaryInsideALargerFileKeepsTheRest) {
+    TXD::TXDArchive other;
+    for (const char* name : {"a", "b", "c"})
+        other.appendTexture(dxtRecord(name, 16, 16, 1));
+    const std::string scratch = folder / "other.txd";
+    ASSERT_TRUE(other.saveFile(scratch, 0));
+    const std::string three = readFile(scratch);
+    std::filesystem::remove(scratch);
+    const std::string before = pattern(700), after = std::string("trailing bytes") + pattern(300);
+    struct Case {
+        const char* what;
+        std::string file;
+        std::int32_t position;
+        bool loadFirst;          // load from the file at the position, then save back there
+        std::string head, tail;  // what the new file must hold around the new dictionary
+    };
+    const Case cases[] = {
+        {"no dictionary at the position", pattern(20000), 1000, false, pattern(1000),
+         pattern(20000).substr(1000)},
+        {"the file ends before the position", "short", 64, false, "short" + std::string(59, '\0'), ""},
+        {"dictionary between other bytes", before + three + after, 700, false, before, after},
+        {"loaded from between other bytes", before + three + after, 700, true, before, after},
+        {"loaded from the start, bytes after", three + after, 0, true, "", after},
+        {"another archive at the start", three + after, 0, false, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(path);
+        writeFile(path, c.file);
+        TXD::TXDArchive archive;
+        if (c.loadFirst) {
+            ASSERT_TRUE(archive.loadFile(path, c.position));
+            ASSERT_TRUE(archive.removeTexture(1));
+        } else {
+            archive.appendTexture(dxtRecord("new", 8, 8, 1));
+        }
+        ASSERT_TRUE(archive.saveFile(c.loadFirst ? "" : path, c.position));
+        const std::string saved = readFile(path);
+        ArchiveReader::Archive parsed;
+        ASSERT_EQ(
+            ArchiveReader::parse(ArchiveReader::Bytes(saved.begin(), saved.end()), c.head.size(), parsed),
+            "");
+        EXPECT_EQ(parsed.count, c.loadFirst ? 2u : 1u);
+        EXPECT_TRUE(saved.substr(0, c.head.size()) == c.head);
+        EXPECT_TRUE(saved.substr(parsed.end) == c.tail) << saved.size() - parsed.end << " bytes after";
+    }
 
     // A failed save at an offset is all-or-nothing too.
+    const std::string kept = readFile(path);
     archive.changed = true;
     TestSeams::injectFault(Operation::FileWrite, E_FAIL, 3);
     EXPECT_FALSE(archive.saveFile(path, 2000));
-    EXPECT_EQ(readFile(path), after);
-    EXPECT_EQ(archive.streamPosition, 1000);
+    EXPECT_EQ(readFile(path), kept);
+    EXPECT_EQ(archive.streamPosition, 0);
 }
 
 }  // namespace

@@ -6,8 +6,11 @@
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <thread>
 
 #include "ImageService/Quantise/Quantise.h"
+#include "Cli/Modes.h"
+#include "Platform/FaultSeam.h"
 #include "TXD/TXDArchive.h"
 #include "support/ArchiveReader.h"
 #include "support/ImageFiles.h"
@@ -426,6 +429,88 @@ TEST_F(ArchiveModes, NamesThatFitAreStoredWhole) {
                   "3\twall\t\tdxt1\t8\t8\t1\tno\t32\n");
 }
 
+// Bytes after the dictionary (another program's data in the same file) are listed past and kept: an
+// --add rewrites the dictionary and puts them back right after it.
+TEST_F(ArchiveModes, BytesAfterTheDictionaryAreKept) {
+    writePng(folder / "wall.png", Rgba::pattern(8, 8));
+    writePng(folder / "sky.png", Rgba::pattern(16, 8));
+    ASSERT_EQ(run({"--add", "art.txd", "wall.png"}).exitCode, 0);
+    const std::string tail = std::string("not a dictionary\0\x16", 18) + std::string(3000, 'x');
+    writeFile(folder / "art.txd", readFile(folder / "art.txd") + tail);
+    EXPECT_EQ(run({"--list", "art.txd"}).exitCode, 0);
+    for (const char* image : {"sky.png", "wall.png"}) {
+        RunResult added = run({"--add", "art.txd", image});
+        ASSERT_EQ(added.exitCode, 0) << added.err;
+        const ArchiveReader::Bytes file = ArchiveReader::readFile(folder / "art.txd");
+        ArchiveReader::Archive archive;
+        ASSERT_EQ(ArchiveReader::parse(file, 0, archive), "");
+        EXPECT_EQ(archive.count, 2u);
+        EXPECT_TRUE(std::string(file.begin() + std::ptrdiff_t(archive.end), file.end()) == tail) << image;
+    }
+}
+
+// The alpha column tells whether the stored pixels carry alpha: a DXT1 texture made with an alpha image
+// says so in its flags byte (9), and the listing reads that without a look at the blocks.
+TEST_F(ArchiveModes, ListShowsTheAlphaOfTheStoredPixels) {
+    writePng(folder / "opaque.png", Rgba::pattern(16, 16), false);
+    Rgba mask = Rgba::filled(16, 16, 0, 0, 0, 255);
+    *(mask.at(5, 5) + 3) = 0;
+    writePng(folder / "mask.png", mask);
+    for (const auto& arguments :
+         {std::vector<std::string>{"--add", "--format", "dxt1", "art.txd", "opaque.png"},
+          std::vector<std::string>{"--add", "--format", "dxt1", "art.txd", "cut.png", "mask.png"},
+          std::vector<std::string>{"--add", "--format", "32", "art.txd", "deep.png", "mask.png"}}) {
+        if (arguments.size() == 6)
+            std::filesystem::copy_file(folder / "opaque.png", folder / arguments[4],
+                                       std::filesystem::copy_options::overwrite_existing);
+        ASSERT_EQ(run(arguments).exitCode, 0) << arguments[4];
+    }
+    ArchiveReader::Archive archive;
+    ASSERT_EQ(ArchiveReader::parse(ArchiveReader::readFile(folder / "art.txd"), 0, archive), "");
+    EXPECT_EQ(archive.textures.at(0).flags, 8);
+    EXPECT_EQ(archive.textures.at(1).flags, 9);
+    RunResult listed = run({"--list", "art.txd"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(listed.out,
+              "index\tname\tmask\tformat\twidth\theight\tlevels\talpha\tbytes\n"
+              "0\topaque\t\tdxt1\t16\t16\t1\tno\t128\n"
+              "1\tcut\tmask\tdxt1\t16\t16\t1\tyes\t128\n"
+              "2\tdeep\tmask\t32\t16\t16\t1\tyes\t1024\n");
+}
+
+// Text that never arrives is a failure of every mode, as of the main run: exit 1 and the reason, even
+// where the mode's work itself (a save, the files extracted) was done.
+TEST_F(ArchiveModes, LostStandardOutputFailsEveryMode) {
+    writePng(folder / "wall.png", Rgba::pattern(8, 8));
+    ASSERT_EQ(run({"--add", "art.txd", "wall.png"}).exitCode, 0);
+    struct Lost {
+        StandardOutput kind;
+        const char* reason;
+    };
+    const Lost losses[] = {{StandardOutput::Full, "No space left on device"},
+                           {StandardOutput::ClosedPipe, "Broken pipe"},
+                           {StandardOutput::Closed, "Bad file descriptor"}};
+    const std::vector<std::vector<std::string>> modes = {{"--list", "art.txd"},
+                                                         {"--extract", "art.txd", "out"},
+                                                         {"--add", "art.txd", "wall.png"},
+                                                         {"--help"},
+                                                         {"--version"}};
+    for (const Lost& lost : losses) {
+        for (const auto& arguments : modes) {
+            SCOPED_TRACE(arguments[0] + " " + lost.reason);
+            RunResult result = runQuillpack(arguments, folder.path(), RunLimits{-1, 20, -1, 9, lost.kind});
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_NE(result.err.find(std::string("Unable to write to standard output: ") + lost.reason),
+                      std::string::npos)
+                << result.err;
+        }
+    }
+    // The work was done all the same, and nothing landed in the files opened in standard output's place.
+    EXPECT_EQ(readPng(folder / "out/wall.png").width, 8u);
+    ArchiveReader::Archive archive;
+    EXPECT_EQ(ArchiveReader::parse(ArchiveReader::readFile(folder / "art.txd"), 0, archive), "");
+}
+
 TEST_F(ArchiveModes, HostileNamesStayInsideTheFolder) {
     TXD::TXDArchive archive;
     for (const char* name : {"../escape", "a/b\\c", "C:drive", "ctl\x01\x1f", "", "CON", "same", "SAME",
@@ -453,6 +538,84 @@ TEST_F(ArchiveModes, HostileNamesStayInsideTheFolder) {
     EXPECT_EQ(present, wanted);
     EXPECT_EQ(readFile(folder / "victim"), "keep");
     EXPECT_EQ(readPng(folder / "out/_._escape.png").width, 4u);
+}
+
+// Two extractions side by side into one folder that neither found: whichever makes it, both use it,
+// and a name one of them takes first passes the other to the next name or to replacing that file.
+TEST_F(ArchiveModes, TwoExtractionsIntoOneNewFolderBothSucceed) {
+    TXD::TXDArchive archive;
+    for (const char* name : {"a", "b", "c"})
+        archive.appendTexture(dxtRecord(name, 4, 4, 1));
+    ASSERT_TRUE(archive.saveFile(folder / "art.txd", 0));
+    for (int pair = 0; pair < 20; ++pair) {
+        const std::string target = "new" + std::to_string(pair) + "/deeper";
+        RunResult first, second;
+        std::thread rival([&] { second = run({"--extract", "art.txd", target}); });
+        first = run({"--extract", "art.txd", target});
+        rival.join();
+        SCOPED_TRACE("pair " + std::to_string(pair));
+        EXPECT_EQ(std::tie(first.exitCode, first.err), std::tie(second.exitCode, second.err));
+        EXPECT_EQ(first.exitCode, 0) << first.err;
+        for (const auto& entry : std::filesystem::directory_iterator(folder / target))
+            EXPECT_EQ(readPng(entry.path().string()).width, 4u) << entry.path();
+    }
+}
+
+// A rival process acting at the worst moment, each file written and synced but not yet named: a link
+// planted under the name, a folder put there, a file swapped for a link, the folder itself moved and
+// replaced by a link. The bytes stay in the folder that was opened, never pass through a link, and a
+// name taken meanwhile passes to the next one.
+TEST_F(ArchiveModes, RivalAtTheLastMomentNeverRedirectsTheBytes) {
+    namespace fs = std::filesystem;
+    TXD::TXDArchive archive;
+    for (const char* name : {"victim", "dir", "swapped", "moved"})
+        archive.appendTexture(dxtRecord(name, 4, 4, 1));
+    ASSERT_TRUE(archive.saveFile(folder / "art.txd", 0));
+    fs::create_directories(folder / "outside");
+    fs::create_directories(folder / "out");
+    writeFile(folder / "outside/victim.png", "keep");
+    writeFile(folder / "outside/swapped.png", "keep");
+    writeFile(folder / "out/swapped.png", "an earlier extraction");
+
+    std::vector<std::string> moments;
+    FaultSeam::onMoment(FaultSeam::Moment::BeforePlacing, [&](const std::string& name) {
+        moments.push_back(name);
+        std::error_code ignored;
+        if (name == "victim.png")
+            fs::create_symlink("../outside/victim.png", folder / "out/victim.png");
+        if (name == "dir.png")
+            fs::create_directory(folder / "out/dir.png");
+        if (name == "swapped.png") {
+            fs::remove(folder / "out/swapped.png");
+            fs::create_symlink("../outside/swapped.png", folder / "out/swapped.png");
+        }
+        if (name == "moved.png") {
+            fs::rename(folder / "out", folder / "out-moved");
+            fs::create_directory_symlink("outside", folder / "out");
+        }
+    });
+    const int status = Cli::runExtract({folder / "art.txd", folder / "out"});
+    FaultSeam::clearFaults();
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(moments, (std::vector<std::string>{"victim.png", "victim-1.png", "dir.png", "dir-1.png",
+                                                 "swapped.png", "moved.png"}));
+    EXPECT_EQ(readFile(folder / "outside/victim.png"), "keep");
+    EXPECT_EQ(readFile(folder / "outside/swapped.png"), "keep");
+    std::set<std::string> outside;
+    for (const auto& entry : fs::directory_iterator(folder / "outside"))
+        outside.insert(entry.path().filename().string());
+    EXPECT_EQ(outside, (std::set<std::string>{"victim.png", "swapped.png"}));
+    // Everything landed in the opened folder: the planted link and folder stand, the swapped-in link
+    // was replaced by the file itself, and no temporary is left.
+    std::set<std::string> opened;
+    for (const auto& entry : fs::directory_iterator(folder / "out-moved"))
+        opened.insert(entry.path().filename().string());
+    EXPECT_EQ(opened, (std::set<std::string>{"victim.png", "victim-1.png", "dir.png", "dir-1.png",
+                                             "swapped.png", "moved.png"}));
+    EXPECT_TRUE(fs::is_symlink(folder / "out-moved/victim.png"));
+    EXPECT_FALSE(fs::is_symlink(folder / "out-moved/swapped.png"));
+    for (const char* name : {"victim-1.png", "dir-1.png", "swapped.png", "moved.png"})
+        EXPECT_EQ(readPng(folder / ("out-moved/" + std::string(name))).width, 4u) << name;
 }
 
 }  // namespace

@@ -82,9 +82,11 @@ RunResult runQuillpack(const std::vector<std::string>& arguments, const std::str
             dup2(pipeFds[1], STDOUT_FILENO);
         else if (limits.standardOutput == StandardOutput::Full)
             dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
-        else
+        else if (limits.standardOutput != StandardOutput::Closed)
             dup2(outFd, STDOUT_FILENO);
         dup2(errFd, STDERR_FILENO);
+        if (limits.standardOutput == StandardOutput::Closed)
+            close(STDOUT_FILENO);
         if (limits.fileSizeBytes >= 0) {
             rlimit limit{static_cast<rlim_t>(limits.fileSizeBytes),
                          static_cast<rlim_t>(limits.fileSizeBytes)};

@@ -14,8 +14,8 @@ struct RunResult {
 };
 
 // What the child's standard output is: a file (the default), a pipe read to its end, a pipe whose
-// reader is already gone, or /dev/full.
-enum class StandardOutput { File, Pipe, ClosedPipe, Full };
+// reader is already gone, /dev/full, or no descriptor at all (closed, as `>&-` leaves it).
+enum class StandardOutput { File, Pipe, ClosedPipe, Full, Closed };
 
 struct RunLimits {
     long fileSizeBytes = -1;   // RLIMIT_FSIZE for the child; -1 leaves it alone

@@ -80,7 +80,8 @@ HRESULT D3DXCreateFontW(IDirect3DDevice9* device, INT height, UINT width, UINT w
                         DWORD pitchAndFamily, LPCWSTR faceName, ID3DXFont** font);
 HRESULT D3DXCreateSprite(IDirect3DDevice9* device, ID3DXSprite** sprite);
 
-// The right-handed perspective projection: y scale = cot(fovy / 2), x scale = y scale / aspect.
+// The right-handed perspective projection: y scale = cot(fovy / 2), x scale = y scale / aspect;
+// nullptr for a null `out`.
 D3DMATRIX* D3DXMatrixPerspectiveFovRH(D3DMATRIX* out, float fovY, float aspect, float zNear, float zFar);
 
 }  // namespace ImageService

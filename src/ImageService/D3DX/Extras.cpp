@@ -67,6 +67,8 @@ HRESULT D3DXCreateSprite(IDirect3DDevice9* device, ID3DXSprite** sprite) {
 }
 
 D3DMATRIX* D3DXMatrixPerspectiveFovRH(D3DMATRIX* out, float fovY, float aspect, float zNear, float zFar) {
+    if (!out)
+        return nullptr;
     float yScale = 1.0f / std::tan(fovY / 2.0f);
     float xScale = yScale / aspect;
     *out = D3DMATRIX{};

@@ -66,7 +66,8 @@ void IDirect3DDevice9::expectCompressionInto(D3DFORMAT format, UINT width, UINT 
 }
 
 D3DFORMAT IDirect3DDevice9::takeExpectedCompression(UINT width, UINT height) {
-    const D3DFORMAT format = width == expectedWidth && height == expectedHeight ? expectedFormat : D3DFMT_UNKNOWN;
+    const D3DFORMAT format =
+        width == expectedWidth && height == expectedHeight ? expectedFormat : D3DFMT_UNKNOWN;
     expectedFormat = D3DFMT_UNKNOWN;
     return format;
 }
@@ -103,6 +104,8 @@ HRESULT IDirect3DVertexBuffer9::create(UINT length, DWORD usage, DWORD fvf, DWOR
     *buffer = nullptr;
     if (length == 0)
         return D3DERR_INVALIDCALL;
+    if (length > kMaxVertexBufferBytes)
+        return D3DERR_OUTOFVIDEOMEMORY;
     auto* made = new (std::nothrow) IDirect3DVertexBuffer9();
     if (!made)
         return E_OUTOFMEMORY;

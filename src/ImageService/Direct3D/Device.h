@@ -66,6 +66,10 @@ constexpr DWORD D3DFVF_XYZ = 0x002;
 constexpr DWORD D3DFVF_DIFFUSE = 0x040;
 constexpr DWORD D3DFVF_TEX1 = 0x100;
 
+// The largest vertex buffer made; a larger request fails as a device out of memory would, rather than
+// taking gigabytes for geometry that is never drawn.
+constexpr UINT kMaxVertexBufferBytes = UINT{64} << 20;
+
 // Vertex memory, written through Lock/Unlock and otherwise kept as it is.
 class IDirect3DVertexBuffer9 : public IUnknown {
 public:

@@ -38,13 +38,16 @@ public:
     HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags);
     HRESULT UnlockRect(UINT level);
 
-    // Direct access for the service's own pixel work.
+    // Direct access for the service's own pixel work. A level the texture does not have reads as
+    // empty: sides and size 0, no bytes, not locked.
     D3DFORMAT format() const { return pixelFormat; }
-    UINT width(UINT level = 0) const { return levels.at(level).width; }
-    UINT height(UINT level = 0) const { return levels.at(level).height; }
-    std::uint8_t* levelBytes(UINT level) { return levels.at(level).bytes.data(); }
-    std::size_t levelSize(UINT level) const { return levels.at(level).bytes.size(); }
-    bool isLocked(UINT level) const { return levels.at(level).locked; }
+    UINT width(UINT level = 0) const { return level < levels.size() ? levels[level].width : 0; }
+    UINT height(UINT level = 0) const { return level < levels.size() ? levels[level].height : 0; }
+    std::uint8_t* levelBytes(UINT level) {
+        return level < levels.size() ? levels[level].bytes.data() : nullptr;
+    }
+    std::size_t levelSize(UINT level) const { return level < levels.size() ? levels[level].bytes.size() : 0; }
+    bool isLocked(UINT level) const { return level < levels.size() && levels[level].locked; }
     // Installs a decoder's buffer as a level's bytes without a copy; the size must match the level.
     bool adoptLevel(UINT level, PixelBuffer&& bytes);
 

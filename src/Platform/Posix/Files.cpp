@@ -158,6 +158,13 @@ bool InputFile::open(const std::string& path) {
     return true;
 }
 
+void InputFile::close() {
+    if (handle >= 0)
+        ::close(descriptor(handle));
+    handle = -1;
+    length = 0;
+}
+
 std::int64_t InputFile::read(void* into, std::size_t count) {
     if (handle < 0)
         return -1;
@@ -186,6 +193,15 @@ std::int64_t InputFile::readAt(std::uint64_t offset, void* into, std::size_t cou
             return -1;
         }
     }
+}
+
+std::uint64_t InputFile::dataFrom(std::uint64_t offset) {
+    if (handle < 0 || offset >= length)
+        return offset < length ? offset : length;
+    const off_t found = ::lseek(descriptor(handle), static_cast<off_t>(offset), SEEK_DATA);
+    if (found >= 0)
+        return static_cast<std::uint64_t>(found);
+    return errno == ENXIO ? length : offset;  // ENXIO: nothing but a hole up to the end
 }
 
 OutputTarget examineOutput(const std::string& path) {

@@ -1,5 +1,6 @@
 #include "Platform/Process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -66,6 +67,19 @@ void unregisterTemporary() {
 
 bool isTerminal(std::FILE* stream) {
     return ::isatty(::fileno(stream)) == 1;
+}
+
+void holdClosedStandardStreams() {
+    for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
+        if (::fcntl(stream, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // Opened the other way round: reading standard output or writing standard input fails.
+        int held = ::open("/dev/null", stream == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (held >= 0 && held != stream) {
+            ::dup2(held, stream);
+            ::close(held);
+        }
+    }
 }
 
 void useBinaryStandardStreams() {}

@@ -166,6 +166,13 @@ bool InputFile::open(const std::string& path) {
     return true;
 }
 
+void InputFile::close() {
+    if (handle != -1)
+        ::CloseHandle(asHandle(handle));
+    handle = -1;
+    length = 0;
+}
+
 std::int64_t InputFile::read(void* into, std::size_t count) {
     if (handle == -1)
         return -1;
@@ -195,6 +202,25 @@ std::int64_t InputFile::readAt(std::uint64_t offset, void* into, std::size_t cou
         return -1;
     }
     return got;
+}
+
+std::uint64_t InputFile::dataFrom(std::uint64_t offset) {
+    if (handle == -1 || offset >= length)
+        return offset < length ? offset : length;
+    // The first allocated range from the offset on; a file that is not sparse is one range.
+    FILE_ALLOCATED_RANGE_BUFFER asked{};
+    asked.FileOffset.QuadPart = static_cast<LONGLONG>(offset);
+    asked.Length.QuadPart = static_cast<LONGLONG>(length - offset);
+    FILE_ALLOCATED_RANGE_BUFFER found{};
+    DWORD returned = 0;
+    if (!::DeviceIoControl(asHandle(handle), FSCTL_QUERY_ALLOCATED_RANGES, &asked, sizeof asked, &found,
+                           sizeof found, &returned, nullptr) &&
+        ::GetLastError() != ERROR_MORE_DATA)
+        return offset;
+    if (returned < sizeof found)
+        return length;
+    const auto start = static_cast<std::uint64_t>(found.FileOffset.QuadPart);
+    return start > offset ? start : offset;
 }
 
 OutputTarget examineOutput(const std::string& path) {

@@ -60,6 +60,10 @@ bool isTerminal(std::FILE* stream) {
     return ::_isatty(::_fileno(stream)) != 0;
 }
 
+// Files here are system handles, never C runtime descriptors, so none can take a missing standard
+// stream's number.
+void holdClosedStandardStreams() {}
+
 void useBinaryStandardStreams() {
     std::fflush(stdout);
     std::fflush(stderr);
