@@ -1,7 +1,7 @@
 // --extract [--levels] <archive.txd> <folder> [name...]: level 0 (or every level) of every texture, or
-// of the named ones, as an RGBA PNG in the folder, named by the rule in ExtractNames.h and written through the folder held open (Platform/OutputFolder.h), so no
-// link planted in the folder, whenever, takes the bytes elsewhere. One line per file written goes to
-// standard output.
+// of the named ones, as an RGBA PNG in the folder, named by the rule in ExtractNames.h and written through
+// the folder held open (Platform/OutputFolder.h), so no link planted in the folder, whenever, takes the bytes
+// elsewhere. One line per file written goes to standard output.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -63,8 +63,9 @@ int runExtract(const Arguments& arguments) {
     if (!parseArguments(arguments, kExtractOptions, parsed, why))
         return fail(mark, why);
     if (parsed.paths.size() < 2)
-        return fail(mark, "--extract takes an archive, a folder and optional names: quillpack --extract "
-                          "[--levels] <archive.txd> <folder> [name...]");
+        return fail(mark,
+                    "--extract takes an archive, a folder and optional names: quillpack --extract "
+                    "[--levels] <archive.txd> <folder> [name...]");
     const bool everyLevel = parsed.has("--levels");
     const std::string& archivePath = parsed.paths[0];
     const std::string folderPath = forwardSlashes(parsed.paths[1]);

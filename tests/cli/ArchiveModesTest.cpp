@@ -8,8 +8,8 @@
 #include <set>
 #include <thread>
 
-#include "ImageService/Quantise/Quantise.h"
 #include "Cli/Modes.h"
+#include "ImageService/Quantise/Quantise.h"
 #include "Platform/FaultSeam.h"
 #include "TXD/TXDArchive.h"
 #include "support/ArchiveReader.h"
@@ -509,6 +509,48 @@ TEST_F(ArchiveModes, LostStandardOutputFailsEveryMode) {
     EXPECT_EQ(readPng(folder / "out/wall.png").width, 8u);
     ArchiveReader::Archive archive;
     EXPECT_EQ(ArchiveReader::parse(ArchiveReader::readFile(folder / "art.txd"), 0, archive), "");
+}
+
+// --extract takes only the textures named (as --add finds names), and with --levels every mip level
+// beside level 0's file: "<name>.1.png", ... under the name level 0 got.
+TEST_F(ArchiveModes, ExtractChoosesTexturesAndLevels) {
+    writePng(folder / "wall.png", Rgba::pattern(16, 8), false);
+    writePng(folder / "sky.png", Rgba::pattern(8, 8), false);
+    ASSERT_EQ(run({"--add", "--mipmaps", "art.txd", "wall.png"}).exitCode, 0);
+    ASSERT_EQ(run({"--add", "art.txd", "sky.png"}).exitCode, 0);
+    std::filesystem::create_directories(folder / "d/wall.png");  // a folder takes that name
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string out;
+        std::vector<std::pair<std::string, std::uint32_t>> widths;  // files written and their widths
+    };
+    const Case cases[] = {
+        {{"--extract", "art.txd", "a", "SKY"}, 0, "a/sky.png\n", {{"a/sky.png", 8}}},
+        {{"--extract", "art.txd", "b", "--levels"},
+         0,
+         "b/wall.png\nb/wall.1.png\nb/wall.2.png\nb/wall.3.png\nb/wall.4.png\nb/sky.png\n",
+         {{"b/wall.png", 16}, {"b/wall.1.png", 8}, {"b/wall.4.png", 1}, {"b/sky.png", 8}}},
+        {{"--extract", "--levels", "art.txd", "d", "wall"},
+         0,
+         "d/wall-1.png\nd/wall-1.1.png\nd/wall-1.2.png\nd/wall-1.3.png\nd/wall-1.4.png\n",
+         {{"d/wall-1.2.png", 4}}},
+        {{"--extract", "art.txd", "c", "sky", "cloud", "sun"},
+         1,
+         "no texture named cloud, sun in art.txd",
+         {}},
+    };
+    for (const Case& c : cases) {
+        RunResult result = run(c.arguments);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        if (c.exitCode == 0)
+            EXPECT_EQ(result.out, c.out);
+        else
+            EXPECT_NE(result.err.find(c.out), std::string::npos) << result.err;
+        for (const auto& [file, width] : c.widths)
+            EXPECT_EQ(readPng(folder / file).width, width) << file;
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder / "c"));
 }
 
 TEST_F(ArchiveModes, HostileNamesStayInsideTheFolder) {
