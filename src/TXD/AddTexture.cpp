@@ -5,8 +5,8 @@
 #include "Common/STDFunctions/STDFunctions.h"
 #include "ImageService/D3DX/D3DX.h"
 #include "ImageService/D3DX/Resample.h"
-#include "Platform/FailureReason.h"
 #include "ImageService/Quantise/Quantise.h"
+#include "Platform/FailureReason.h"
 #include "TXD/TXDArchive.h"
 
 using namespace ImageService;
@@ -73,56 +73,30 @@ struct LevelAlpha {
 LevelAlpha levelAlpha(Texture* texture) {
     LevelAlpha found;
     Texture* plain = texture;
-    if (texture->format() != D3DFMT_A8R8G8B8) {
-        plain = nullptr;
-        IDirect3DSurface9* from = nullptr;
-        IDirect3DSurface9* to = nullptr;
-        found.unknown = FAILED(IDirect3DTexture9::create(texture->width(), texture->height(), 1, 0,
-                                                         D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &plain)) ||
-                        FAILED(texture->GetSurfaceLevel(0, &from)) ||
-                        FAILED(plain->GetSurfaceLevel(0, &to)) ||
-                        FAILED(D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr,
-                                                          D3DX_FILTER_NONE, 0));
-        if (from)
-            from->Release();
-        if (to)
-            to->Release();
+    if (texture->format() != D3DFMT_A8R8G8B8 &&
+        FAILED(copyLevelToTexture(texture, 0, D3DFMT_A8R8G8B8, 0, 0, &plain))) {
+        found.unknown = true;
+        return found;
     }
-    if (!found.unknown) {
-        const std::uint8_t* pixels = plain->levelBytes(0);
-        const std::size_t count = plain->levelSize(0) / 4;
-        for (std::size_t i = 0; i < count && !found.partial; ++i) {
-            const std::uint8_t alpha = pixels[4 * i + 3];
-            found.transparent = found.transparent || alpha != 255;
-            found.partial = alpha != 255 && alpha != 0;
-        }
+    const std::uint8_t* pixels = plain->levelBytes(0);
+    const std::size_t count = plain->levelSize(0) / 4;
+    for (std::size_t i = 0; i < count && !found.partial; ++i) {
+        const std::uint8_t alpha = pixels[4 * i + 3];
+        found.transparent = found.transparent || alpha != 255;
+        found.partial = alpha != 255 && alpha != 0;
     }
-    if (plain && plain != texture)
+    if (plain != texture)
         plain->Release();
     return found;
 }
 
 // `source` resampled to width x height (bytes B, G, R, A); `source` is released either way. Nullptr
 // when the resized texture cannot be made.
-Texture* resizedTexture(Device* device, Texture* source, UINT width, UINT height) {
+Texture* resizedTexture(Texture* source, UINT width, UINT height) {
     Texture* resized = nullptr;
-    IDirect3DSurface9* from = nullptr;
-    IDirect3DSurface9* to = nullptr;
-    const bool made = SUCCEEDED(D3DXCreateTexture(device, width, height, 1, 0, D3DFMT_A8R8G8B8,
-                                                  D3DPOOL_MANAGED, &resized)) &&
-                      SUCCEEDED(source->GetSurfaceLevel(0, &from)) &&
-                      SUCCEEDED(resized->GetSurfaceLevel(0, &to)) &&
-                      SUCCEEDED(D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr,
-                                                           D3DX_FILTER_TRIANGLE, 0));
-    if (from)
-        from->Release();
-    if (to)
-        to->Release();
-    source->Release();
-    if (!made && resized) {
-        resized->Release();
+    if (FAILED(copyLevelToTexture(source, 0, D3DFMT_A8R8G8B8, width, height, &resized)))
         resized = nullptr;
-    }
+    source->Release();
     return resized;
 }
 
@@ -219,7 +193,7 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
         logError(kAddTexture, 2021, "Surface copy for new texture failed");
         return false;
     }
-    if (resizes && !(source = resizedTexture(device, source, width, height))) {
+    if (resizes && !(source = resizedTexture(source, width, height))) {
         log->logMessage(MessageLog::Error, "Unable to resize texture %s from %ux%u to %ux%u", kFile,
                         kAddTexture, __LINE__, textureName.c_str(), imageInfo.Width, imageInfo.Height, width,
                         height);

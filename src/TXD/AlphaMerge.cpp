@@ -5,7 +5,6 @@
 #include "Common/MessageLog.h"
 #include "Common/STDFunctions/STDFunctions.h"
 #include "ImageService/D3DX/D3DX.h"
-#include "ImageService/D3DX/Resample.h"
 #include "TXD/TXDArchive.h"
 
 using namespace ImageService;
@@ -78,13 +77,8 @@ bool mergeAlpha(Texture* alphaValues, Texture* mixer, std::size_t pixelCount) {
 // is the grey itself for a grey image. Nullptr when the copy cannot be made.
 Texture* greyAsAlpha(Texture* image) {
     Texture* grey = nullptr;
-    if (FAILED(IDirect3DTexture9::create(image->width(), image->height(), 1, 0, kWorkingFormat,
-                                         D3DPOOL_MANAGED, &grey)))
+    if (FAILED(copyLevelToTexture(image, 0, kWorkingFormat, 0, 0, &grey)))
         return nullptr;
-    if (!copyRows(image, 0, grey, 0, image->width(), image->height())) {
-        grey->Release();
-        return nullptr;
-    }
     std::uint8_t* pixels = grey->levelBytes(0);
     const std::size_t count = grey->levelSize(0) / 4;
     for (std::size_t i = 0; i < count; ++i, pixels += 4)
@@ -96,23 +90,24 @@ Texture* greyAsAlpha(Texture* image) {
 
 }  // namespace
 
-bool TXDArchive::addAlphaImageFromFile(std::int32_t textureIndex, Device*& device,
-                                       const std::string& alphaPath, bool greyLevel, bool resize) {
-    MessageLog* log = MessageLog::getInstance();
-    std::int32_t count = static_cast<std::int32_t>(getTextureCount());
-    if (textureIndex < 0 || textureIndex >= count) {
-        log->logMessage(MessageLog::Error, "Texture index %i is outside list of textures %i", kFile,
-                        kFromFile, 979, textureIndex, count);
-        return false;
-    }
+Texture* TXDArchive::loadAlphaImage(Device*& device, const std::string& path) {
     Texture* image = nullptr;
     HRESULT loaded =
-        D3DXCreateTextureFromFileW(device, STDFunctions::stringToLPCWSTR(alphaPath, widePathBuffer), &image);
-    if (FAILED(loaded)) {
-        logTextureCreateError(loaded, "None");
-        logError(kFromFile, 1023, "Unable to complete the add alpha channel, alpha texture load failed");
+        D3DXCreateTextureFromFileW(device, STDFunctions::stringToLPCWSTR(path, widePathBuffer), &image);
+    if (SUCCEEDED(loaded))
+        return image;
+    logTextureCreateError(loaded, "None");
+    logError(kFromFile, 1023, "Unable to complete the add alpha channel, alpha texture load failed");
+    return nullptr;
+}
+
+bool TXDArchive::addAlphaImageFromFile(std::int32_t textureIndex, Device*& device,
+                                       const std::string& alphaPath, bool greyLevel, bool resize) {
+    if (!checkTextureIndex(textureIndex, kFromFile, 979))
         return false;
-    }
+    Texture* image = loadAlphaImage(device, alphaPath);
+    if (!image)
+        return false;
     TextureRecord& record = getTexture(static_cast<std::uint32_t>(textureIndex));
     const UINT width = static_cast<UINT>(record.width);
     const UINT height = static_cast<UINT>(record.height);
@@ -122,13 +117,8 @@ bool TXDArchive::addAlphaImageFromFile(std::int32_t textureIndex, Device*& devic
         image->Release();
     if (alpha && resize && (alpha->width() != width || alpha->height() != height)) {
         Texture* resized = nullptr;
-        if (FAILED(
-                IDirect3DTexture9::create(width, height, 1, 0, kWorkingFormat, D3DPOOL_MANAGED, &resized)) ||
-            FAILED(resampleLevel(*alpha, 0, *resized, 0))) {
-            if (resized)
-                resized->Release();
+        if (FAILED(copyLevelToTexture(alpha, 0, kWorkingFormat, width, height, &resized)))
             resized = nullptr;
-        }
         alpha->Release();
         alpha = resized;
     }
@@ -148,13 +138,9 @@ bool TXDArchive::addAlphaImageFromFile(std::int32_t textureIndex, Device*& devic
 }
 
 bool TXDArchive::addAlphaChannelFromFile(std::int32_t textureIndex, Device*& device, std::string alphaPath) {
-    MessageLog* log = MessageLog::getInstance();
-    std::int32_t count = static_cast<std::int32_t>(getTextureCount());
-    if (textureIndex < 0 || textureIndex >= count) {
-        log->logMessage(MessageLog::Error, "Texture index %i is outside list of textures %i", kFile,
-                        kFromFile, 979, textureIndex, count);
+    if (!checkTextureIndex(textureIndex, kFromFile, 979))
         return false;
-    }
+    MessageLog* log = MessageLog::getInstance();
     if (!STDFunctions::fileExists(alphaPath)) {
         logError(kFromFile, 985, "Alpha path is not valid: %s", alphaPath.c_str());
         return false;
@@ -178,14 +164,9 @@ bool TXDArchive::addAlphaChannelFromFile(std::int32_t textureIndex, Device*& dev
         return false;
     }
 
-    Texture* alphaTexture = nullptr;
-    HRESULT loaded = D3DXCreateTextureFromFileW(
-        device, STDFunctions::stringToLPCWSTR(alphaPath, widePathBuffer), &alphaTexture);
-    if (FAILED(loaded)) {
-        logTextureCreateError(loaded, "None");
-        logError(kFromFile, 1023, "Unable to complete the add alpha channel, alpha texture load failed");
+    Texture* alphaTexture = loadAlphaImage(device, alphaPath);
+    if (!alphaTexture)
         return false;
-    }
     std::int32_t width = record.width;
     std::int32_t height = record.height;
     bool merged = addAlphaChannelFromTexture(device, record, alphaTexture, width, height);

@@ -45,13 +45,9 @@ bool fillChain(Texture* source, Texture* chain) {
 }  // namespace
 
 bool TXDArchive::generateMipMaps(const std::int32_t& textureIndex, Device*& device) {
-    MessageLog* log = MessageLog::getInstance();
-    std::int32_t count = static_cast<std::int32_t>(getTextureCount());
-    if (textureIndex < 0 || textureIndex >= count) {
-        log->logMessage(MessageLog::Error, "Texture index %i is outside list of textures %i", kFile,
-                        kFunction, 1512, textureIndex, count);
+    if (!checkTextureIndex(textureIndex, kFunction, 1512))
         return false;
-    }
+    MessageLog* log = MessageLog::getInstance();
     TextureRecord& record = getTexture(static_cast<std::uint32_t>(textureIndex));
     if (record.depth == 8 || record.depth == 32) {
         log->logMessage(MessageLog::Info, "You can't generate MipMap's on an 8bit or 32bit texture", kFile,

@@ -1,5 +1,6 @@
 #include "TXD/TXDArchive.h"
 
+#include "Common/MessageLog.h"
 #include "Common/WideStringBuffer.h"
 
 namespace TXD {
@@ -16,6 +17,16 @@ TXDArchive::~TXDArchive() {
     textures.shrink_to_fit();
     WideStringBuffer::release();
     widePathBuffer = nullptr;
+}
+
+bool TXDArchive::checkTextureIndex(std::int32_t index, const char* function, int line) const {
+    const std::int32_t count = static_cast<std::int32_t>(textures.size());
+    if (index >= 0 && index < count)
+        return true;
+    MessageLog::getInstance()->logMessage(MessageLog::Error,
+                                          "Texture index %i is outside list of textures %i",
+                                          "TXD\\TXDArchive", function, line, index, count);
+    return false;
 }
 
 std::int32_t TXDArchive::findTexture(const std::string& name) const {

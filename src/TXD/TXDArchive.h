@@ -92,6 +92,10 @@ public:
     bool loadFile(std::string path, std::int32_t position = 0);
 
 private:
+    // True when `index` names a record; else logs the index message for `function` at `line`.
+    bool checkTextureIndex(std::int32_t index, const char* function, int line) const;
+    // The alpha image at `path`, loaded; nullptr with the load's two messages logged.
+    Texture* loadAlphaImage(Device*& device, const std::string& path);
     // The alpha image's alpha, or its grey level (AddOptions::greyMasks), resized to the record's size
     // when it has the texture image's size before resizing (AddOptions::resizeToPowerOfTwo).
     bool addAlphaImageFromFile(std::int32_t textureIndex, Device*& device, const std::string& alphaPath,

@@ -153,4 +153,37 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* d
     return result;
 }
 
+HRESULT copyLevelToTexture(IDirect3DTexture9* source, UINT level, D3DFORMAT format, UINT width, UINT height,
+                           IDirect3DTexture9** copy) {
+    if (!copy)
+        return D3DERR_INVALIDCALL;
+    *copy = nullptr;
+    if (!source || level >= source->GetLevelCount())
+        return D3DERR_INVALIDCALL;
+    const bool resized =
+        (width != 0 || height != 0) && (width != source->width(level) || height != source->height(level));
+    IDirect3DTexture9* made = nullptr;
+    HRESULT hr = IDirect3DTexture9::create(resized ? width : source->width(level),
+                                           resized ? height : source->height(level), 1, 0, format,
+                                           D3DPOOL_MANAGED, &made);
+    if (FAILED(hr))
+        return hr;
+    IDirect3DSurface9* from = nullptr;
+    IDirect3DSurface9* to = nullptr;
+    if (SUCCEEDED(hr = source->GetSurfaceLevel(level, &from)) &&
+        SUCCEEDED(hr = made->GetSurfaceLevel(0, &to)))
+        hr = D3DXLoadSurfaceFromSurface(to, nullptr, nullptr, from, nullptr, nullptr,
+                                        resized ? D3DX_FILTER_TRIANGLE : D3DX_FILTER_NONE, 0);
+    if (from)
+        from->Release();
+    if (to)
+        to->Release();
+    if (FAILED(hr)) {
+        made->Release();
+        return hr;
+    }
+    *copy = made;
+    return D3D_OK;
+}
+
 }  // namespace ImageService

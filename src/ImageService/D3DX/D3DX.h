@@ -46,6 +46,12 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destination, const void* d
                                    const void* sourcePalette, const RECT* sourceRect, DWORD filter,
                                    DWORD colorKey);
 
+// Level `level` of `source` as a new texture of one level in `format` (Conversion.cpp): converted
+// without filtering, or, given another `width` x `height` (0 x 0: the level's own), resampled as
+// D3DX_FILTER_TRIANGLE does. The caller releases the copy; on failure nothing is made.
+HRESULT copyLevelToTexture(IDirect3DTexture9* source, UINT level, D3DFORMAT format, UINT width, UINT height,
+                           IDirect3DTexture9** copy);
+
 // Levels below `sourceLevel` from it by a 2x2 box average (MipFilter.cpp).
 HRESULT D3DXFilterTexture(IDirect3DTexture9* texture, const void* palette, UINT sourceLevel, DWORD filter);
 

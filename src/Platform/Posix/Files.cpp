@@ -1,6 +1,7 @@
 // Files on POSIX systems. A backslash in a path is a folder separator here as on Windows, so a path
 // means the same folder on both; a name that holds a real backslash cannot be named.
 #include "Platform/Files.h"
+#include "Platform/Posix/Descriptors.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -41,20 +42,6 @@ std::string nameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-PathKind kindOf(mode_t mode) {
-    if (S_ISREG(mode))
-        return PathKind::RegularFile;
-    if (S_ISDIR(mode))
-        return PathKind::Folder;
-    if (S_ISCHR(mode))
-        return PathKind::CharacterDevice;
-    if (S_ISFIFO(mode))
-        return PathKind::Pipe;
-    if (S_ISSOCK(mode))
-        return PathKind::Socket;
-    return PathKind::Other;
-}
-
 std::string describe(mode_t mode) {
     switch (kindOf(mode)) {
         case PathKind::Folder:
@@ -92,9 +79,6 @@ bool syncUnsupported(int code) {
     return code == EINVAL || code == EROFS || code == ENOTSUP;
 }
 
-int descriptor(std::intptr_t handle) {
-    return static_cast<int>(handle);
-}
 
 }  // namespace
 

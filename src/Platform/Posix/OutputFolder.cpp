@@ -12,14 +12,12 @@
 #include <random>
 
 #include "Platform/FaultSeam.h"
+#include "Platform/Posix/Descriptors.h"
 #include "Platform/Process.h"
 
 namespace Platform {
 namespace {
 
-int descriptor(std::intptr_t handle) {
-    return static_cast<int>(handle);
-}
 
 // A name of an entry in the folder itself: one that no lookup can take elsewhere.
 bool plainName(const std::string& name) {
@@ -45,20 +43,6 @@ void makeFolders(const std::string& path) {
         if (slash == std::string::npos)
             return;
     }
-}
-
-PathKind kindOf(mode_t mode) {
-    if (S_ISREG(mode))
-        return PathKind::RegularFile;
-    if (S_ISDIR(mode))
-        return PathKind::Folder;
-    if (S_ISCHR(mode))
-        return PathKind::CharacterDevice;
-    if (S_ISFIFO(mode))
-        return PathKind::Pipe;
-    if (S_ISSOCK(mode))
-        return PathKind::Socket;
-    return PathKind::Other;  // links among them
 }
 
 bool writeAll(int fd, const void* bytes, std::size_t count) {
