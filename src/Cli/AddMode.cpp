@@ -20,12 +20,11 @@ int runAdd(const Arguments& arguments) {
     ParsedArguments parsed;
     Dictionary::TextureRequest request;
     std::string why;
-    if (!parseArguments(arguments, kAddOptions, parsed, why) || !applyTextureOptions(parsed, request, why))
+    const ModeArguments mode{kAddOptions, 2, 3,
+                             "--add takes an archive, an image and an optional alpha image: quillpack --add "
+                             "[options] <archive.txd> <image> [alpha image]"};
+    if (!parseModeArguments(arguments, mode, parsed, why) || !applyTextureOptions(parsed, request, why))
         return fail(mark, why);
-    if (parsed.paths.size() < 2 || parsed.paths.size() > 3)
-        return fail(mark,
-                    "--add takes an archive, an image and an optional alpha image: quillpack --add "
-                    "[options] <archive.txd> <image> [alpha image]");
     const std::string& archivePath = parsed.paths[0];
     request.imagePath = parsed.paths[1];
     if (parsed.paths.size() == 3)

@@ -56,12 +56,12 @@ int runBuild(const Arguments& arguments) {
     ParsedArguments parsed;
     Dictionary::TextureRequest defaults;
     std::string why;
-    if (!parseArguments(arguments, kBuildOptions, parsed, why) || !applyTextureOptions(parsed, defaults, why))
+    const ModeArguments mode{
+        kBuildOptions, 2, 2,
+        "--build takes an archive and a folder or list file: quillpack --build [options] "
+        "<archive.txd> <folder | list file>"};
+    if (!parseModeArguments(arguments, mode, parsed, why) || !applyTextureOptions(parsed, defaults, why))
         return fail(mark, why);
-    if (parsed.paths.size() != 2)
-        return fail(mark,
-                    "--build takes an archive and a folder or list file: quillpack --build [options] "
-                    "<archive.txd> <folder | list file>");
     const std::string& archivePath = parsed.paths[0];
     const std::string& source = parsed.paths[1];
     const bool keepGoing = parsed.has("--keep-going");

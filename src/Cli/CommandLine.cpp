@@ -112,6 +112,16 @@ bool parseArguments(const Arguments& arguments, const std::vector<OptionSpec>& a
     return true;
 }
 
+bool parseModeArguments(const Arguments& arguments, const ModeArguments& mode, ParsedArguments& parsed,
+                        std::string& why) {
+    if (!parseArguments(arguments, mode.options, parsed, why))
+        return false;
+    if (parsed.paths.size() >= mode.minPaths && parsed.paths.size() <= mode.maxPaths)
+        return true;
+    why = mode.usage;
+    return false;
+}
+
 std::string unknownOption(const std::string& word) {
     std::string nearest;
     std::size_t best = 3;  // farther than two edits is no longer a slip of the fingers

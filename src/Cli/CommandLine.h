@@ -40,6 +40,18 @@ struct ParsedArguments {
 bool parseArguments(const Arguments& arguments, const std::vector<OptionSpec>& accepted,
                     ParsedArguments& parsed, std::string& why);
 
+// A mode's command line: its options, how many paths it takes, and the usage line that names them.
+struct ModeArguments {
+    const std::vector<OptionSpec>& options;
+    std::size_t minPaths;
+    std::size_t maxPaths;
+    const char* usage;  // "--list takes one archive: quillpack --list <archive.txd>"
+};
+
+// parseArguments, then the count of paths; a wrong count gives the usage line as the reason.
+bool parseModeArguments(const Arguments& arguments, const ModeArguments& mode, ParsedArguments& parsed,
+                        std::string& why);
+
 // "unknown option --lsit; did you mean --list? (quillpack --help)": the nearest mode or option by
 // spelling, when one is near enough.
 std::string unknownOption(const std::string& word);

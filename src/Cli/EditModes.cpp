@@ -1,5 +1,6 @@
 // --remove <archive.txd> <name>... and --rename <archive.txd> <old> <new>: edits by name, saved as
 // --add saves (the other records byte for byte, the file replaced whole or not at all).
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 
@@ -34,12 +35,12 @@ int runRemove(const Arguments& arguments) {
     const std::size_t mark = errorMark();
     ParsedArguments parsed;
     std::string why;
-    if (!parseArguments(arguments, kNoOptions, parsed, why))
+    const ModeArguments mode{
+        kNoOptions, 2, SIZE_MAX,
+        "--remove takes an archive and the names to take out: quillpack --remove <archive.txd> "
+        "<name>..."};
+    if (!parseModeArguments(arguments, mode, parsed, why))
         return fail(mark, why);
-    if (parsed.paths.size() < 2)
-        return fail(mark,
-                    "--remove takes an archive and the names to take out: quillpack --remove <archive.txd> "
-                    "<name>...");
     const std::string& archivePath = parsed.paths[0];
     const std::vector<std::string> names(parsed.paths.begin() + 1, parsed.paths.end());
     return editArchive(
@@ -57,12 +58,12 @@ int runRename(const Arguments& arguments) {
     const std::size_t mark = errorMark();
     ParsedArguments parsed;
     std::string why;
-    if (!parseArguments(arguments, kNoOptions, parsed, why))
+    const ModeArguments mode{
+        kNoOptions, 3, 3,
+        "--rename takes an archive, a name and the new name: quillpack --rename <archive.txd> "
+        "<old name> <new name>"};
+    if (!parseModeArguments(arguments, mode, parsed, why))
         return fail(mark, why);
-    if (parsed.paths.size() != 3)
-        return fail(mark,
-                    "--rename takes an archive, a name and the new name: quillpack --rename <archive.txd> "
-                    "<old name> <new name>");
     const std::string& archivePath = parsed.paths[0];
     const std::string& from = parsed.paths[1];
     const std::string& to = parsed.paths[2];

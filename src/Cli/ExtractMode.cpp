@@ -2,6 +2,7 @@
 // of the named ones, as an RGBA PNG in the folder, named by the rule in ExtractNames.h and written through
 // the folder held open (Platform/OutputFolder.h), so no link planted in the folder, whenever, takes the bytes
 // elsewhere. One line per file written goes to standard output.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -60,12 +61,11 @@ int runExtract(const Arguments& arguments) {
     const std::size_t mark = errorMark();
     ParsedArguments parsed;
     std::string why;
-    if (!parseArguments(arguments, kExtractOptions, parsed, why))
+    const ModeArguments mode{kExtractOptions, 2, SIZE_MAX,
+                             "--extract takes an archive, a folder and optional names: quillpack --extract "
+                             "[--levels] <archive.txd> <folder> [name...]"};
+    if (!parseModeArguments(arguments, mode, parsed, why))
         return fail(mark, why);
-    if (parsed.paths.size() < 2)
-        return fail(mark,
-                    "--extract takes an archive, a folder and optional names: quillpack --extract "
-                    "[--levels] <archive.txd> <folder> [name...]");
     const bool everyLevel = parsed.has("--levels");
     const std::string& archivePath = parsed.paths[0];
     const std::string folderPath = forwardSlashes(parsed.paths[1]);

@@ -53,10 +53,9 @@ int runList(const Arguments& arguments) {
     const std::size_t mark = errorMark();
     ParsedArguments parsed;
     std::string why;
-    if (!parseArguments(arguments, kNoOptions, parsed, why))
+    const ModeArguments mode{kNoOptions, 1, 1, "--list takes one archive: quillpack --list <archive.txd>"};
+    if (!parseModeArguments(arguments, mode, parsed, why))
         return fail(mark, why);
-    if (parsed.paths.size() != 1)
-        return fail(mark, "--list takes one archive: quillpack --list <archive.txd>");
     std::uint32_t count = 0;
     const bool listed = TXD::readIndex(
         parsed.paths[0], 0,

@@ -1,8 +1,8 @@
 #include "Cli/Modes.h"
 
 #include "Cli/Report.h"
-#include "Platform/Process.h"
 #include "Common/Console.h"
+#include "Platform/Process.h"
 
 namespace Cli {
 namespace {

@@ -541,12 +541,7 @@ TEST_F(ArchiveModes, ExtractChoosesTexturesAndLevels) {
          {}},
     };
     for (const Case& c : cases) {
-        RunResult result = run(c.arguments);
-        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
-        if (c.exitCode == 0)
-            EXPECT_EQ(result.out, c.out);
-        else
-            EXPECT_NE(result.err.find(c.out), std::string::npos) << result.err;
+        expectOutcome(run(c.arguments), c.exitCode, c.out);
         for (const auto& [file, width] : c.widths)
             EXPECT_EQ(readPng(folder / file).width, width) << file;
     }

@@ -185,12 +185,7 @@ TEST_F(BuildMode, RemoveAndRenameKeepEveryOtherRecord) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.arguments));
         writeFile(folder / "art.txd", before);
-        RunResult result = run(c.arguments);
-        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
-        if (c.exitCode == 0)
-            EXPECT_EQ(result.out, c.out);
-        else
-            EXPECT_NE(result.err.find(c.out), std::string::npos) << result.err;
+        expectOutcome(run(c.arguments), c.exitCode, c.out);
         EXPECT_TRUE(readFile(folder / "art.txd") == (c.adds.empty() ? before : added(c.adds)));
     }
 }

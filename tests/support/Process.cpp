@@ -172,3 +172,11 @@ RunResult runOnEveryBuild(const std::vector<std::string>& arguments, const std::
     EXPECT_TRUE(contentOf(output) == written) << "wine:" << shown << ": the output file differs";
     return onLinux;
 }
+
+void expectOutcome(const RunResult& result, int exitCode, const std::string& expected) {
+    EXPECT_EQ(result.exitCode, exitCode) << result.err;
+    if (exitCode == 0)
+        EXPECT_EQ(result.out, expected);
+    else
+        EXPECT_NE(result.err.find(expected), std::string::npos) << result.err;
+}

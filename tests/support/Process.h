@@ -30,6 +30,10 @@ enum class Build { Linux, WindowsUnderWine };
 RunResult runQuillpack(const std::vector<std::string>& arguments, const std::string& workingFolder,
                        const RunLimits& limits = {}, Build build = Build::Linux);
 
+// The run ended with `exitCode`, and then its standard output is `expected` (success) or its standard
+// error holds `expected` (failure).
+void expectOutcome(const RunResult& result, int exitCode, const std::string& expected);
+
 // Runs the Linux build and then, from the same files, the Windows build when there is one; expects the
 // same exit code, standard output, standard error and output file (the second argument) to the byte.
 // Returns the Linux run.
