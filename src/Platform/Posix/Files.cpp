@@ -182,10 +182,14 @@ std::int64_t InputFile::readAt(std::uint64_t offset, void* into, std::size_t cou
 std::uint64_t InputFile::dataFrom(std::uint64_t offset) {
     if (handle < 0 || offset >= length)
         return offset < length ? offset : length;
+#ifdef SEEK_DATA
     const off_t found = ::lseek(descriptor(handle), static_cast<off_t>(offset), SEEK_DATA);
     if (found >= 0)
         return static_cast<std::uint64_t>(found);
     return errno == ENXIO ? length : offset;  // ENXIO: nothing but a hole up to the end
+#else
+    return offset;  // no way to ask for holes (WebAssembly's in-memory files have none)
+#endif
 }
 
 OutputTarget examineOutput(const std::string& path) {
