@@ -2,6 +2,7 @@
 // EditModes.cpp, ListMode.cpp, ExtractMode.cpp), with the same reasons on failure.
 #include "Web/Exports.h"
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -157,8 +158,16 @@ std::uint32_t quillpack_pixels_height() {
 int quillpack_write_png(const char* path) {
     const std::size_t mark = Cli::errorMark();
     std::string why;
-    if (!Cli::writePng(path, pixelsWidth, pixelsHeight, pixels, why))
+    std::vector<std::uint8_t> png;
+    if (!Cli::encodePng(pixelsWidth, pixelsHeight, pixels, png, why))
         return fail(mark, why);
+    // The engine's own in-memory file, read back by the module at once: nothing here races.
+    std::FILE* file = std::fopen(path, "wb");
+    const bool written = file && std::fwrite(png.data(), 1, png.size(), file) == png.size();
+    if (file && std::fclose(file) != 0)
+        return fail(mark, std::string("cannot write ") + path);
+    if (!written)
+        return fail(mark, std::string("cannot write ") + path);
     return Cli::kExitSuccess;
 }
 
