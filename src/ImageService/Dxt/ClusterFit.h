@@ -13,6 +13,10 @@
 
 #include "ImageService/Dxt/DxtBlock.h"
 
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
+
 namespace ImageService::Dxt::detail {
 
 inline constexpr F8 kLane = {0, 1, 2, 3, 4, 5, 6, 7};
@@ -160,9 +164,40 @@ DXT_INLINE void scoreThree(const SortedPoints& p, int i, int jStart, int jEnd, B
     }
 }
 
+#if defined(__wasm_simd128__)
+// WebAssembly has no lane permute, and clang spills a variable-index pick to memory lane by lane.
+// Bytes gathered with swizzle do it in registers: each table quarter of four lanes is swizzled with
+// the lane indices as byte indices, and since swizzle gives zero for an index past 15, the quarters
+// combine with an or once each is offset by 16 bytes. The same lanes as the plain pick, so the same
+// blocks.
+DXT_INLINE F8 pickFromQuarters(const v128_t* table, int quarters, const I8& idx, int mask) {
+    v128_t lanes[2];
+    std::memcpy(lanes, &idx, sizeof idx);
+    v128_t out[2];
+    for (int half = 0; half < 2; ++half) {
+        const v128_t first = wasm_i32x4_shl(wasm_v128_and(lanes[half], wasm_i32x4_splat(mask)), 2);
+        v128_t bytes = wasm_i8x16_add(
+            wasm_i8x16_swizzle(first, wasm_i8x16_const(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12)),
+            wasm_i8x16_const(0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3));
+        out[half] = wasm_i8x16_swizzle(table[0], bytes);
+        for (int quarter = 1; quarter < quarters; ++quarter) {
+            bytes = wasm_i8x16_sub(bytes, wasm_i8x16_splat(16));
+            out[half] = wasm_v128_or(out[half], wasm_i8x16_swizzle(table[quarter], bytes));
+        }
+    }
+    F8 picked;
+    std::memcpy(&picked, out, sizeof picked);
+    return picked;
+}
+#endif
+
 // Lanes of v picked by idx (0..7 each).
 DXT_INLINE F8 pick(const F8& v, const I8& idx) {
-#if defined(__clang__)
+#if defined(__wasm_simd128__)
+    v128_t table[2];
+    std::memcpy(table, &v, sizeof v);
+    return pickFromQuarters(table, 2, idx, 7);
+#elif defined(__clang__)
     // clang has no variable-index vector shuffle builtin; it turns this loop into a permute.
     F8 picked;
     for (int lane = 0; lane < 8; ++lane)
@@ -190,7 +225,12 @@ DXT_INLINE F8 pick(const Lanes& v, const I8& idx) {
     if constexpr (!kWide) {
         return pick(v.lo, idx);
     } else {
-#if defined(__clang__)
+#if defined(__wasm_simd128__)
+        v128_t table[4];
+        std::memcpy(table, &v.lo, sizeof v.lo);
+        std::memcpy(table + 2, &v.hi, sizeof v.hi);
+        return pickFromQuarters(table, 4, idx, 15);
+#elif defined(__clang__)
         F8 picked;
         for (int lane = 0; lane < 8; ++lane)
             picked[lane] = (idx[lane] & 8) ? v.hi[idx[lane] & 7] : v.lo[idx[lane] & 7];
