@@ -57,7 +57,7 @@ void printWarnings() {
 }
 
 // A first argument that looks like an option but names no mode and no file was most likely a
-// misspelt mode: the run goes on as specified, and standard error says what was probably meant.
+// misspelt mode: the main run goes on exactly as it would, and standard error says what was probably meant.
 std::string misspeltOption;
 
 // `firstReason` skips lines that only switched optional features off (the render extras' resources).
