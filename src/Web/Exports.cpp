@@ -2,6 +2,8 @@
 // EditModes.cpp, ListMode.cpp, ExtractMode.cpp), with the same reasons on failure.
 #include "Web/Exports.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -30,13 +32,6 @@ bool loadForChange(TXD::TXDArchive& archive, const std::string& path, std::size_
     return false;
 }
 
-bool saved(TXD::TXDArchive& archive, const std::string& path, std::size_t mark) {
-    if (archive.saveFile(path, 0))
-        return true;
-    fail(mark, "cannot save " + path + "; it was left as it was");
-    return false;
-}
-
 // The archive kept loaded between extract calls, and the pixels of the last one.
 struct OpenArchive {
     std::string path;
@@ -46,6 +41,25 @@ OpenArchive kept;
 std::vector<std::uint8_t> pixels;
 std::uint32_t pixelsWidth = 0, pixelsHeight = 0;
 std::string stem;
+
+// The caller names every dictionary by the same file name in a working folder of its own, so the
+// kept archive is known by its whole path.
+std::string wholePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/')
+        return path;
+    char folder[4096];
+    return getcwd(folder, sizeof folder) ? std::string(folder) + "/" + path : path;
+}
+
+bool saved(TXD::TXDArchive& archive, const std::string& path, std::size_t mark) {
+    // The save may replace the very file the kept archive was read from.
+    if (kept.archive && kept.path == wholePath(path))
+        kept = {};
+    if (archive.saveFile(path, 0))
+        return true;
+    fail(mark, "cannot save " + path + "; it was left as it was");
+    return false;
+}
 
 }  // namespace
 
@@ -118,12 +132,13 @@ int quillpack_list(const char* archivePath) {
 int quillpack_extract(const char* archivePath, int index, int level) {
     const std::size_t mark = Cli::errorMark();
     pixels = {};
-    if (kept.path != archivePath || !kept.archive) {
+    const std::string key = wholePath(archivePath);
+    if (kept.path != key || !kept.archive) {
         quillpack_close();
         auto loaded = std::make_unique<TXD::TXDArchive>();
         if (!loaded->loadFile(archivePath))
             return fail(mark, std::string("cannot extract ") + archivePath);
-        kept = {archivePath, std::move(loaded)};
+        kept = {key, std::move(loaded)};
     }
     TXD::TXDArchive& archive = *kept.archive;
     if (index < 0 || std::uint32_t(index) >= archive.getTextureCount())

@@ -114,6 +114,18 @@ await check('a mip level is the level, not level 0', async () => {
   await assert.rejects(qp.extract(withMips, 0, 7), /texture 0 has no level 7/);
 });
 
+await check('extract reads the dictionary it is given, not the one it read last', async () => {
+  // A module of its own: nothing done before may have dropped what it keeps between calls.
+  const qp = await createQuillpack();
+  const one = await qp.pack(readFileSync(sample), { name: 'one' });
+  await qp.extract(one, 0);
+  const two = await qp.add(one, readFileSync(png('basn6a08.png')), { name: 'two' });
+  const second = await qp.extract(two, 1);
+  assert.deepEqual([second.width, second.height], [32, 32]);
+  const removed = await qp.remove(two, 'one');
+  assert.deepEqual([(await qp.extract(removed, 0)).width, (await qp.extract(one, 0)).width], [32, 64]);
+});
+
 await check('remove and rename keep the other records in order', async () => {
   const names = async (bytes) => (await qp.list(bytes)).map((entry) => entry.name);
   const before = await names(mixed);
