@@ -70,6 +70,8 @@ int runBuild(const Arguments& arguments) {
     std::vector<Dictionary::BuildItem> items;
     std::vector<std::string> problems;
     const Platform::PathKind kind = Platform::pathKind(source);
+    if (kind == Platform::PathKind::RegularFile && Platform::sameFile(archivePath, source))
+        return fail(mark, archivePath + " is the list file to read; it was left untouched");
     if (kind == Platform::PathKind::Folder)
         itemsFromFolder(source, defaults, items, problems);
     else if (kind == Platform::PathKind::RegularFile)

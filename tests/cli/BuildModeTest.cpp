@@ -123,6 +123,7 @@ TEST_F(BuildMode, EveryBadInputIsNamedAndNothingIsWrittenUnlessKeepGoing) {
 TEST_F(BuildMode, RefusalsOfTheWholeBuild) {
     writeFile(folder / "bad.txt", "wall.png 'open quote\nart/wall.png --frmat 8\nart/wall.png a b\n");
     writeFile(folder / "twice.txt", "art/wall.png\nart/crate.jpg --name WALL\n");
+    writeFile(folder / "list.txt", "art/wall.png\n");
     std::filesystem::create_directory(folder / "empty");
     struct Case {
         Strings arguments;
@@ -137,6 +138,7 @@ TEST_F(BuildMode, RefusalsOfTheWholeBuild) {
         {{"--build", "out.txd", "empty"}, {"no images in empty; out.txd was left untouched"}},
         {{"--build", "out.txd", "missing"}, {"missing is neither a folder nor a list file"}},
         {{"--build", "art/wall.png", "art"}, {"art/wall.png is one of the images to pack"}},
+        {{"--build", "list.txt", "list.txt"}, {"list.txt is the list file to read"}},
         {{"--build", "out.txd"}, {"--build takes an archive and a folder or list file"}},
         {{"--build", "out.txd", "art", "--name", "x"}, {"--name is not an option of this mode"}},
     };
@@ -147,6 +149,7 @@ TEST_F(BuildMode, RefusalsOfTheWholeBuild) {
             EXPECT_NE(result.err.find(reason), std::string::npos) << reason << "\nnot in:\n" << result.err;
         EXPECT_FALSE(std::filesystem::exists(folder / "out.txd"));
     }
+    EXPECT_EQ(readFile(folder / "list.txt"), "art/wall.png\n");
 }
 
 TEST_F(BuildMode, RemoveAndRenameKeepEveryOtherRecord) {
