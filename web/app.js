@@ -72,7 +72,7 @@ async function addImages(files) {
         format: $('format').value || undefined, mipmaps: $('mipmaps').checked };
       try {
         bytes = bytes ? await (await qp).add(bytes, source.image, options) : await (await qp).pack(source.image, options);
-        state.originals.set(stemOf(image.name).slice(0, 32).toLowerCase(), source);
+        state.originals.set(stemOf(image.name).toLowerCase(), source);
       } catch (error) {
         failures.push(`${image.name}: ${error.message}`);
       }

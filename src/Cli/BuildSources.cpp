@@ -31,10 +31,10 @@ bool isAbsolute(const std::string& path) {
 }
 
 bool isImage(const std::string& path) {
-    std::u16string wide;
-    for (unsigned char c : path)
-        wide.push_back(static_cast<char16_t>(static_cast<std::int16_t>(static_cast<signed char>(c))));
-    return path.size() < STDFunctions::kMaxWideLength && ImageService::isImageFile(wide.c_str());
+    if (path.size() >= STDFunctions::kMaxWideLength)
+        return false;
+    Win32::WCHAR wide[STDFunctions::kMaxWideLength + 1];
+    return ImageService::isImageFile(STDFunctions::stringToLPCWSTR(path, wide));
 }
 
 // The folder part of a path, either separator; "." for a bare name.

@@ -59,17 +59,6 @@ std::vector<std::size_t> largestFirst(const std::vector<BuildItem>& items) {
     return order;
 }
 
-std::string folded(const std::string& name) {
-    std::string key = name;
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-        else if (c == '/')
-            c = '\\';
-    }
-    return key;
-}
-
 }  // namespace
 
 unsigned defaultBuildWorkers() {
@@ -87,7 +76,7 @@ std::size_t checkBuildNames(const std::vector<BuildItem>& items, BuildOutcome& o
             ++refused;
             continue;
         }
-        auto [at, fresh] = first.emplace(folded(name), i);
+        auto [at, fresh] = first.emplace(TXD::foldedName(name), i);
         if (!fresh) {
             outcome.whys[i] = "the texture name " + name + " is also the name of " + items[at->second].label;
             ++refused;

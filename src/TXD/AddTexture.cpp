@@ -199,7 +199,7 @@ bool TXDArchive::addTexture(Device*& device, std::string texturePath, std::strin
                         height);
         return false;
     }
-    const LevelAlpha imageAlpha = source ? levelAlpha(source) : LevelAlpha{};
+    const LevelAlpha imageAlpha = pixelsDecide ? levelAlpha(source) : LevelAlpha{};
     if (imageAlpha.unknown) {
         source->Release();
         logError(kAddTexture, 2021, "Surface copy for new texture failed");

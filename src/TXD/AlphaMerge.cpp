@@ -26,7 +26,7 @@ void logError(const char* function, int line, const char* format, const char* te
 constexpr std::size_t kBandBytes = std::size_t{8} << 20;
 
 UINT bandRows(UINT width, UINT height) {
-    std::size_t rows = width == 0 ? height : kBandBytes / (std::size_t{width} * 4) / 4 * 4;
+    std::size_t rows = kBandBytes / (std::size_t{width} * 4) / 4 * 4;
     if (rows < 4)
         rows = 4;
     return rows < height ? static_cast<UINT>(rows) : height;

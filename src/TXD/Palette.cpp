@@ -90,13 +90,8 @@ bool TXDArchive::collectPalette(std::uint32_t* palette, const std::int32_t& text
 
 void TXDArchive::generatePalette(std::uint32_t* palette, const std::int32_t& textureIndex,
                                  std::uint8_t* indices) {
-    if (textureIndex < 0 || static_cast<std::size_t>(textureIndex) >= textures.size() || !palette ||
-        !indices) {
-        MessageLog::getInstance()->logMessage(
-            MessageLog::Error, "Texture index %i is outside list of textures %i", "TXD\\TXDArchive",
-            "TXD::TXDArchive::generatePalette", 625, textureIndex, static_cast<int>(textures.size()));
+    if (!checkTextureIndex(textureIndex, "TXD::TXDArchive::generatePalette", 625) || !palette || !indices)
         return;
-    }
     if (collectPalette(palette, textureIndex, indices))
         return;
     const TextureRecord& record = textures[textureIndex];

@@ -33,6 +33,13 @@ std::uint32_t hashName(const std::string& text) {
     return r;
 }
 
+std::string foldedName(const std::string& text) {
+    std::string folded = text;
+    for (char& c : folded)
+        c = static_cast<char>(fold(static_cast<unsigned char>(c)));
+    return folded;
+}
+
 bool namesMatch(const std::string& a, const std::string& b) {
     if (a.size() != b.size())
         return false;

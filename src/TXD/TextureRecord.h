@@ -14,6 +14,8 @@ namespace TXD {
 std::uint32_t hashName(const std::string& text);
 // True when the two texts are the same once folded as hashName folds them.
 bool namesMatch(const std::string& a, const std::string& b);
+// The text folded as hashName folds it: equal for exactly the names namesMatch takes as one.
+std::string foldedName(const std::string& text);
 
 class TextureRecord {
 public:
